@@ -1,0 +1,77 @@
+// Bit-granular reading and writing over buffered byte streams, most significant bit first.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// One open file, read or written a bit at a time. A record is opened either for reading
+// (OpenInputBitFile; used with InputBit, InputBits, InputEnded, InputFailed, CloseInputBitFile) or
+// for writing (OpenOutputBitFile; used with OutputBit, OutputBits, CloseBitFile), never both.
+//
+// Bits are packed most significant first: the first bit of a byte is its bit 7 (0x80), the eighth
+// its bit 0 (0x01).
+struct BitFile {
+  // The open stream; owned by the record and closed by its closing operation.
+  std::FILE* stream;
+  // The bit of the current byte that the next bit operation touches: 0x80 at a byte boundary,
+  // shifted right after every bit and set back to 0x80 when the shift leaves 0.
+  // Writing: 0x80 means no bits are pending. Reading: 0x80 means the next bit fetches a byte.
+  std::uint8_t mask;
+  // Writing: the byte being assembled; only bits 7..0 are ever set, and those at and below `mask`
+  // are 0. Reading: the last value fetched, a byte 0..255, or -1 (EOF) when the fetch found no
+  // byte, which makes every bit read from it a 1.
+  std::int32_t buffer;
+  // Set to 0 on opening; kept for the record's layout, read and changed by nothing.
+  std::int32_t count;
+};
+
+// Opens `name` for reading ("rb"). Returns null, with nothing allocated or printed, when the record
+// cannot be allocated, the file cannot be opened, or `name` is a directory (which would open and
+// then fail every read).
+BitFile* OpenInputBitFile(const char* name);
+
+// Opens `name` for writing ("wb"): creates it, or truncates an existing file to length 0 at once.
+// Returns null, with nothing allocated or printed, when that fails.
+BitFile* OpenOutputBitFile(const char* name);
+
+// Writes a pending partial byte (its low bits zero), closes the stream and releases the record.
+// A failed write of that byte, or a failed close (such as buffered bytes the disk refuses), ends
+// the process through FatalError with "Fatal error in CloseBitFile!!!\n".
+void CloseBitFile(BitFile* file);
+
+// Closes a record opened for reading and releases it. Errors of the close are not examined.
+void CloseInputBitFile(BitFile* file);
+
+// Writes one bit; any non-zero `bit` is a 1. A byte the stream refuses ends the process through
+// FatalError with "Fatal error in OutputBit!\n".
+void OutputBit(BitFile* file, int bit);
+
+// Writes the low bits of `code` selected by the width rule (see InputBits), most significant first.
+// Fails as OutputBit does.
+void OutputBits(BitFile* file, std::uint32_t code, int width);
+
+// Reads one bit: exactly 0 or 1. Past the end of the file (or after a read error) every bit is 1.
+int InputBit(BitFile* file);
+
+// Reads a field, most significant bit first, and returns it right-aligned.
+// Width rule: the field covers ((width - 1) AND 31) + 1 bits, so 1..32 mean themselves, 0 means 32,
+// 33 means 1 and -1 means 31. Single bits and fields share one position in the record.
+std::uint32_t InputBits(BitFile* file, int width);
+
+// True once a byte fetch has found no byte: the end of the file (the stream's end-of-file
+// indicator, set only by the fetch that needed a byte beyond the last one) or a read error.
+// Still false right after the last bit of the last byte has been read.
+bool InputEnded(const BitFile* file);
+
+// True when a byte fetch failed with a read error rather than at the end of the file.
+bool InputFailed(const BitFile* file);
+
+// Writes the bits of `code` selected by the width rule as the characters '0' and '1', most
+// significant first, to `stream`; no separator and no line end. Write errors are ignored.
+void PrintBinary(std::FILE* stream, std::uint32_t code, int width);
+
+// The top bit of a field under the width rule: 1 << ((width - 1) AND 31). The subtraction wraps in
+// 32 bits and the shift is always below 32.
+constexpr std::uint32_t FieldTopBit(int width) {
+  return std::uint32_t{1} << ((static_cast<std::uint32_t>(width) - 1u) & 31u);
+}

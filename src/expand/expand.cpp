@@ -1,0 +1,44 @@
+// The decoding loop, a bit at a time through the bit file's operations.
+#include "expand/expand.h"
+
+#include <cstdint>
+
+namespace {
+
+// m = 2^k reduced to 32 bits: 2^k up to k = 31 (0x80000000, negative as a signed value), 0 from
+// k = 32 on. The shift is never evaluated at 32 or more.
+std::uint32_t RunUnit(std::uint32_t k) {
+  return k < 32 ? std::uint32_t{1} << k : 0;
+}
+
+}  // namespace
+
+void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /*arguments*/) {
+  const std::uint32_t k = InputBits(input, 8);
+  const std::uint32_t m = RunUnit(k);
+  int bit = InputBit(input);
+  for (;;) {
+    if (InputEnded(input)) {
+      return;
+    }
+    // Unary quotient. Past the end every bit is a 1, so a quotient that reaches the end never
+    // closes: the expansion ends there.
+    std::uint32_t q = 0;
+    while (InputBit(input) != 0) {
+      if (InputEnded(input)) {
+        return;
+      }
+      ++q;
+    }
+    // The run length wraps in 32 bits; read as signed, 0 or below writes nothing.
+    const std::uint32_t length = q * m + InputBits(input, static_cast<int>(k));
+    if (InputEnded(input)) {
+      return;  // The remainder was cut off by the end: this run is dropped.
+    }
+    const auto signedLength = static_cast<std::int32_t>(length);
+    for (std::int32_t written = 0; written < signedLength; ++written) {
+      OutputBit(output, bit);
+    }
+    bit = bit == 0 ? 1 : 0;
+  }
+}

@@ -1,0 +1,156 @@
+// Scratch files, bit-built streams and a small process runner for the tests.
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace {
+
+// The folder's name lives in plain static storage: the exit handler that removes the folder runs
+// after static objects are destroyed.
+const char* ScratchFolder() {
+  static char folder[4096] = "";
+  if (folder[0] == '\0') {
+    const std::string pattern =
+        (std::filesystem::temp_directory_path() / "rleg-test-XXXXXX").string();
+    if (pattern.size() >= sizeof folder) {
+      std::abort();
+    }
+    pattern.copy(folder, pattern.size());
+    if (mkdtemp(folder) == nullptr) {
+      std::abort();
+    }
+    std::atexit([] {
+      std::error_code error;
+      std::filesystem::remove_all(ScratchFolder(), error);
+    });
+  }
+  return folder;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+std::string ScratchPath(const std::string& name) {
+  return std::string(ScratchFolder()) + "/" + name;
+}
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+  const std::string text = ReadWholeFile(path);
+  return Bytes(text.begin(), text.end());
+}
+
+bool FileExists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
+
+void PutBits(BitStream* stream, std::uint32_t value, int count) {
+  for (int i = count - 1; i >= 0; --i) {
+    if (stream->usedBits == 0) {
+      stream->bytes.push_back(0);
+    }
+    if (((value >> i) & 1u) != 0) {
+      stream->bytes.back() =
+          static_cast<std::uint8_t>(stream->bytes.back() | (0x80u >> stream->usedBits));
+    }
+    stream->usedBits = (stream->usedBits + 1) % 8;
+  }
+}
+
+void PutUnary(BitStream* stream, std::uint32_t ones) {
+  for (std::uint32_t i = 0; i < ones; ++i) {
+    PutBits(stream, 1, 1);
+  }
+  PutBits(stream, 0, 1);
+}
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const RunOptions& options) {
+  std::vector<std::string> argvStrings;
+  if (!options.rawArgv) {
+    argvStrings.push_back(program);
+  }
+  argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : argvStrings) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+
+  // Pipes, not files, take the child's console text: a file size limit set for the child must not
+  // apply to what it prints.
+  int outPipe[2];
+  int errPipe[2];
+  ProgramResult result;
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+    return result;
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    if (in < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0 || dup2(in, 0) < 0) {
+      _exit(127);
+    }
+    close(outPipe[0]);
+    close(errPipe[0]);
+    if (options.fileSizeLimit >= 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
+                         static_cast<rlim_t>(options.fileSizeLimit)};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        _exit(127);
+      }
+    }
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  std::string* texts[2] = {&result.out, &result.err};
+  int openPipes = 2;
+  while (openPipes > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        char chunk[4096];
+        const ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
+        if (got > 0) {
+          texts[i]->append(chunk, static_cast<std::size_t>(got));
+        } else {
+          close(fds[i].fd);
+          fds[i].fd = -1;
+          --openPipes;
+        }
+      }
+    }
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) {
+    return result;
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}

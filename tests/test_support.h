@@ -1,0 +1,45 @@
+// Helpers shared by the tests: scratch files, streams built bit by bit, and running the programs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh scratch folder for the running process, removed at exit; `name` is joined to it.
+std::string ScratchPath(const std::string& name);
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
+Bytes ReadFileBytes(const std::string& path);
+bool FileExists(const std::string& path);
+
+// A stream assembled bit by bit, most significant bit of each byte first, the last byte filled
+// with zero bits.
+struct BitStream {
+  Bytes bytes;
+  int usedBits = 0;  // bits used in the last byte, 0 when it is complete (or there is none)
+};
+
+// Appends the low `count` bits of `value` (count 0..32), most significant first.
+void PutBits(BitStream* stream, std::uint32_t value, int count);
+// Appends `ones` one-bits and a zero-bit: a unary quotient.
+void PutUnary(BitStream* stream, std::uint32_t ones);
+
+// What a run of a program showed: its exit status (or 128 + signal), standard output and error.
+struct ProgramResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  // When set, the file size limit (bytes) of the child, with SIGXFSZ ignored so that a write past
+  // it fails with EFBIG instead of killing the process.
+  long long fileSizeLimit = -1;
+  // When true, argv is passed exactly as given (argv[0] included); otherwise argv[0] is `program`.
+  bool rawArgv = false;
+};
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const RunOptions& options = {});
