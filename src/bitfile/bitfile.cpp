@@ -127,6 +127,27 @@ std::uint32_t InputBits(BitFile* file, int width) {
   return result;
 }
 
+std::size_t InputBytes(BitFile* file, std::uint8_t* bytes, std::size_t size) {
+  return std::fread(bytes, 1, size, file->stream);
+}
+
+void OutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size) {
+  if (size == 0) {
+    return;
+  }
+  // All but the last byte go in one block; the last goes through putc. The stream then writes out
+  // exactly the whole buffers that putc a byte at a time would have written by now, and keeps a
+  // full buffer back until more bytes or the close arrive: a refusal that byte-at-a-time writing
+  // would meet only at the close is met there too.
+  const std::size_t leading = size - 1;
+  if (std::fwrite(bytes, 1, leading, file->stream) != leading) {
+    FatalError("Fatal error in OutputBit!\n");
+  }
+  if (std::putc(bytes[leading], file->stream) != bytes[leading]) {
+    FatalError("Fatal error in OutputBit!\n");
+  }
+}
+
 bool InputEnded(const BitFile* file) {
   return std::feof(file->stream) != 0 || std::ferror(file->stream) != 0;
 }

@@ -1,6 +1,7 @@
 // Bit-granular reading and writing over buffered byte streams, most significant bit first.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -65,6 +66,18 @@ bool InputEnded(const BitFile* file);
 
 // True when a byte fetch failed with a read error rather than at the end of the file.
 bool InputFailed(const BitFile* file);
+
+// Reads up to `size` whole bytes into `bytes` with one block read of the stream and returns how
+// many it got. For a record at a byte boundary (`mask` 0x80): the bytes follow the last byte
+// fetched. Fewer than `size` means the stream met the end of the file or a read error, and from
+// then on InputEnded (and, for an error, InputFailed) tells which; `mask` and `buffer` are left
+// alone.
+std::size_t InputBytes(BitFile* file, std::uint8_t* bytes, std::size_t size);
+
+// Writes `size` whole bytes for a record with no bits pending (`mask` 0x80), as `size` calls of
+// OutputBit per byte would, only in one block: a byte the stream refuses ends the process through
+// FatalError with "Fatal error in OutputBit!\n".
+void OutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size);
 
 // Writes the bits of `code` selected by the width rule as the characters '0' and '1', most
 // significant first, to `stream`; no separator and no line end. Write errors are ignored.

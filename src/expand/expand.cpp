@@ -1,19 +1,17 @@
-// The decoding loop, a bit at a time through the bit file's operations.
+// The decoding loop a bit at a time through the bit file's operations, and the choice of path.
 #include "expand/expand.h"
 
 #include <cstdint>
 
-namespace {
-
-// m = 2^k reduced to 32 bits: 2^k up to k = 31 (0x80000000, negative as a signed value), 0 from
-// k = 32 on. The shift is never evaluated at 32 or more.
-std::uint32_t RunUnit(std::uint32_t k) {
-  return k < 32 ? std::uint32_t{1} << k : 0;
+void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /*arguments*/) {
+#ifdef RLEG_FORCE_SIMPLE_PATH
+  ExpandFileSimple(input, output);
+#else
+  ExpandFileFast(input, output);
+#endif
 }
 
-}  // namespace
-
-void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /*arguments*/) {
+void ExpandFileSimple(BitFile* input, BitFile* output) {
   const std::uint32_t k = InputBits(input, 8);
   const std::uint32_t m = RunUnit(k);
   int bit = InputBit(input);

@@ -1,6 +1,8 @@
 // The RLE-Golomb decoder: turns a run-length coded bit stream back into its bits.
 #pragma once
 
+#include <cstdint>
+
 #include "bitfile/bitfile.h"
 
 // The method's name, as the programs announce it.
@@ -17,4 +19,23 @@ inline constexpr const char kCompressionName[] = "RLE_Golomb";
 // run whose remainder is cut off by the end is dropped. A read error ends it the same way; the
 // caller asks InputFailed to tell the two apart. `argumentCount` and `arguments` are the
 // command-line arguments after the two file names; they are ignored. Closes neither file.
+//
+// Runs ExpandFileFast, or ExpandFileSimple in a build with RLEG_FORCE_SIMPLE_PATH.
 void ExpandFile(BitFile* input, BitFile* output, int argumentCount, char** arguments);
+
+// The same expansion a bit at a time through InputBit, InputBits and OutputBit: the reference
+// that ExpandFileFast must match in every observable.
+void ExpandFileSimple(BitFile* input, BitFile* output);
+
+// The same expansion in blocks: input read a block at a time into a 64-bit bit container, runs
+// written as whole words and byte fills into a block handed to the output stream whole. Same
+// output bytes, same end and error state of `input` afterwards, and the same pending partial byte
+// left in `output` for CloseBitFile. Memory use is fixed. A write the stream refuses ends the
+// process as OutputBit does, after a prefix of the right bytes has reached the file.
+void ExpandFileFast(BitFile* input, BitFile* output);
+
+// m = 2^k reduced to 32 bits: 2^k up to k = 31 (0x80000000, negative as a signed value), 0 from
+// k = 32 on. The shift is never evaluated at 32 or more.
+constexpr std::uint32_t RunUnit(std::uint32_t k) {
+  return k < 32 ? std::uint32_t{1} << k : 0;
+}

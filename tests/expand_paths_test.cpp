@@ -1,0 +1,263 @@
+// Guards the block decoder against the bit-at-a-time one: both expand the same streams, of every
+// k and with every kind of ending, to the same bytes, and leave both records in the same state.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "expand/expand.h"
+#include "test_support.h"
+
+namespace {
+
+using ExpandPath = void (*)(BitFile*, BitFile*);
+
+// What an expansion left behind: the output file, the output record's pending partial byte just
+// before the close, and the input's end and error state as the program's entry sees them.
+struct Outcome {
+  Bytes bytes;
+  std::uint8_t mask = 0;
+  std::int32_t buffer = 0;
+  bool ended = false;
+  bool failed = false;
+};
+
+Outcome ExpandWith(ExpandPath expand, const std::string& inPath, const std::string& outPath) {
+  Outcome outcome;
+  BitFile* input = OpenInputBitFile(inPath.c_str());
+  BitFile* output = OpenOutputBitFile(outPath.c_str());
+  if (input == nullptr || output == nullptr) {
+    ADD_FAILURE() << "cannot open " << inPath << " or " << outPath;
+    return outcome;
+  }
+  expand(input, output);
+  outcome.mask = output->mask;
+  outcome.buffer = output->buffer;
+  outcome.ended = InputEnded(input);
+  outcome.failed = InputFailed(input);
+  CloseInputBitFile(input);
+  CloseBitFile(output);
+  outcome.bytes = ReadFileBytes(outPath);
+  return outcome;
+}
+
+// Expands `stream` both ways; true when every observable agrees, otherwise a failure naming
+// `label` and the first difference.
+bool BothPathsAgree(const Bytes& stream, const std::string& label) {
+  const std::string inPath = ScratchPath("paths.rlg");
+  const std::string simplePath = ScratchPath("simple.out");
+  const std::string fastPath = ScratchPath("fast.out");
+  // Fresh files rather than truncated ones: some file systems write a file out at once when it
+  // is truncated and rewritten, which would make this test crawl.
+  for (const std::string& path : {inPath, simplePath, fastPath}) {
+    std::remove(path.c_str());
+  }
+  WriteFileBytes(inPath, stream);
+  const Outcome simple = ExpandWith(ExpandFileSimple, inPath, simplePath);
+  const Outcome fast = ExpandWith(ExpandFileFast, inPath, fastPath);
+  if (simple.bytes != fast.bytes) {
+    std::size_t first = 0;
+    while (first < simple.bytes.size() && first < fast.bytes.size() &&
+           simple.bytes[first] == fast.bytes[first]) {
+      ++first;
+    }
+    ADD_FAILURE() << label << ": output differs at byte " << first << " (sizes "
+                  << simple.bytes.size() << " simple, " << fast.bytes.size() << " fast)";
+    return false;
+  }
+  if (simple.mask != fast.mask || simple.buffer != fast.buffer || simple.ended != fast.ended ||
+      simple.failed != fast.failed) {
+    ADD_FAILURE() << label << ": record state differs: mask " << int{simple.mask} << "/"
+                  << int{fast.mask} << ", buffer " << simple.buffer << "/" << fast.buffer
+                  << ", ended " << simple.ended << "/" << fast.ended << ", failed " << simple.failed
+                  << "/" << fast.failed;
+    return false;
+  }
+  return true;
+}
+
+// Every ending of `stream` near its end: cut to each of the last `lengths` byte counts, with the
+// bits after each bit position of the new last byte set to zeros (fill that forms zero-length
+// codes or a cut remainder) or to ones (a quotient that runs into the end).
+bool EveryEndingAgrees(const Bytes& stream, int lengths, const std::string& label) {
+  const auto cuts = static_cast<std::size_t>(lengths);
+  const std::size_t shortest = stream.size() > cuts ? stream.size() - cuts : 0;
+  for (std::size_t size = shortest; size <= stream.size(); ++size) {
+    const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(size));
+    if (!BothPathsAgree(cut, label + " cut to " + std::to_string(size))) {
+      return false;
+    }
+    if (size == 0) {
+      continue;
+    }
+    const std::uint32_t last = cut[size - 1];
+    for (int kept = 0; kept < 8; ++kept) {
+      const std::uint32_t low = 0xFFu >> kept;
+      Bytes zeros = cut;
+      zeros[size - 1] = static_cast<std::uint8_t>(last & ~low);
+      Bytes ones = cut;
+      ones[size - 1] = static_cast<std::uint8_t>(last | low);
+      const std::string where =
+          label + " cut to " + std::to_string(size) + ", bit " + std::to_string(kept) + " on ";
+      if (!BothPathsAgree(zeros, where + "zeros") || !BothPathsAgree(ones, where + "ones")) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+// Appends one run code for the length `wanted` where k allows it: q = wanted / m and r the rest
+// for 1 <= k <= 31; for k = 0 (m = 1, a 32-bit remainder) and k >= 32 (m = 0) the length sits in
+// the remainder, with a small quotient on top that m multiplies.
+void PutRunCode(BitStream* s, std::uint32_t k, std::uint32_t wanted, std::uint32_t extraQ) {
+  const int width = static_cast<int>(((k - 1) & 31) + 1);
+  if (k >= 1 && k <= 31) {
+    PutUnary(s, wanted >> k);                                   // q
+    PutBits(s, wanted & ((std::uint32_t{1} << k) - 1), width);  // r
+  } else {
+    PutUnary(s, extraQ);                                   // q: adds extraQ (k = 0) or nothing
+    PutBits(s, k == 0 ? wanted - extraQ : wanted, width);  // r, cut to the width
+  }
+}
+
+// A deterministic draw below `bound`.
+std::uint32_t Draw(std::mt19937* rng, std::uint32_t bound) {
+  return static_cast<std::uint32_t>((*rng)() % bound);
+}
+
+// A stream of `codes` runs for exponent k: mostly short runs and zero-length ones, some long ones,
+// and raw codes whose length wraps (negative or 0 as a signed value). Deterministic per seed.
+Bytes RandomStream(std::uint32_t k, int codes, std::uint32_t longest, std::mt19937* rng) {
+  const int width = static_cast<int>(((k - 1) & 31) + 1);
+  BitStream s;
+  PutBits(&s, k, 8);             // k
+  PutBits(&s, Draw(rng, 2), 1);  // first value
+  for (int i = 0; i < codes; ++i) {
+    const std::uint32_t kind = Draw(rng, 8);
+    const std::uint32_t extraQ = Draw(rng, 3);
+    if (kind == 0) {
+      PutRunCode(&s, k, 0, 0);  // a zero-length run
+    } else if (kind == 1) {
+      PutRunCode(&s, k, Draw(rng, longest + 1), extraQ);  // up to the longest run
+    } else if (kind == 2) {
+      // A raw code: a small quotient and any remainder the field holds; lengths that come out
+      // longer than `longest` are replaced by a run of 1.
+      const std::uint32_t q = Draw(rng, 4);
+      const std::uint32_t r = static_cast<std::uint32_t>((*rng)()) >> (32 - width);
+      const auto length = static_cast<std::int32_t>(q * RunUnit(k) + r);
+      if (length <= static_cast<std::int32_t>(longest)) {
+        PutUnary(&s, q);        // q
+        PutBits(&s, r, width);  // r
+      } else {
+        PutRunCode(&s, k, 1, 0);
+      }
+    } else {
+      PutRunCode(&s, k, 1 + Draw(rng, 40), extraQ);  // a short run
+    }
+  }
+  return s.bytes;
+}
+
+// Every header value, each with random codes and every ending of its last byte; for k below 64,
+// which covers every remainder width both with m = 2^k and with m = 0, of its last two bytes.
+TEST(ExpandPathsTest, EveryKAndEveryEndingAgree) {
+  std::mt19937 rng(20260101);
+  for (std::uint32_t k = 0; k <= 255; ++k) {
+    const Bytes stream = RandomStream(k, 24, 3000, &rng);
+    if (!EveryEndingAgrees(stream, k < 64 ? 1 : 0, "k " + std::to_string(k))) {
+      return;
+    }
+  }
+}
+
+// The exponents at the edges of the arithmetic, with long runs and with many short codes that
+// cross input blocks.
+TEST(ExpandPathsTest, LongStreamsOfEdgeExponentsAgree) {
+  std::mt19937 rng(7);
+  for (const std::uint32_t k : {0u, 1u, 2u, 7u, 16u, 31u, 32u, 33u, 255u}) {
+    const Bytes longRuns = RandomStream(k, 24, 1u << 20, &rng);
+    const Bytes manyCodes = RandomStream(k, 15000, 64, &rng);
+    if (!EveryEndingAgrees(longRuns, 0, "long runs, k " + std::to_string(k)) ||
+        !EveryEndingAgrees(manyCodes, 0, "many codes, k " + std::to_string(k))) {
+      return;
+    }
+  }
+}
+
+// Runs that end at odd bit positions around several large output blocks.
+TEST(ExpandPathsTest, RunsAcrossOutputBlocksAgree) {
+  BitStream s;
+  PutBits(&s, 20, 8);  // k = 20
+  PutBits(&s, 0, 1);   // first value 0
+  for (const std::uint32_t length :
+       {3u, (1u << 21) + 5, 1u, 1u << 21, 64u, 63u, (1u << 22) - 7, 9u, 0u, 2u, (3u << 20) + 1}) {
+    PutRunCode(&s, 20, length, 0);
+  }
+  EveryEndingAgrees(s.bytes, 0, "runs across blocks");
+}
+
+// Inputs that end at, just before and just after whole multiples of a large read block, so that
+// the end is found by a read that gets no byte at all as well as by a short one.
+TEST(ExpandPathsTest, EndsAtBlockMultiplesAgree) {
+  std::mt19937 rng(11);
+  const Bytes stream = RandomStream(1, 400000, 20, &rng);
+  for (const std::size_t size : {std::size_t{4096}, std::size_t{65536}, std::size_t{131072}}) {
+    ASSERT_GE(stream.size(), size + 1);
+    const Bytes cut(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(size + 1));
+    if (!EveryEndingAgrees(cut, 2, "block multiple " + std::to_string(size))) {
+      return;
+    }
+  }
+}
+
+// One code asks for the longest run there is, 2^31 - 1 ones: every byte is 0xFF but the last,
+// whose seven bits are ones and whose fill bit is 0. Read back in pieces to keep memory small.
+TEST(ExpandPathsTest, TheLongestRunIsWrittenWhole) {
+  BitStream s;
+  PutBits(&s, 30, 8);               // k = 30, m = 2^30
+  PutBits(&s, 1, 1);                // first value 1
+  PutUnary(&s, 1);                  // q = 1
+  PutBits(&s, (1u << 30) - 1, 30);  // r = 2^30 - 1: L = 2^31 - 1
+  PutRunCode(&s, 30, 5, 0);         // five zeros after it
+  const std::string inPath = ScratchPath("longest.rlg");
+  const std::string outPath = ScratchPath("longest.out");
+  WriteFileBytes(inPath, s.bytes);
+  BitFile* input = OpenInputBitFile(inPath.c_str());
+  BitFile* output = OpenOutputBitFile(outPath.c_str());
+  ASSERT_NE(input, nullptr);
+  ASSERT_NE(output, nullptr);
+  ExpandFileFast(input, output);
+  // 2^31 - 1 + 5 bits: 2^28 whole bytes and four bits pending.
+  EXPECT_EQ(output->mask, 0x08);
+  EXPECT_EQ(output->buffer, 0x00);
+  CloseInputBitFile(input);
+  CloseBitFile(output);
+
+  std::FILE* file = std::fopen(outPath.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  std::vector<std::uint8_t> chunk(1 << 20);
+  std::size_t total = 0;
+  std::size_t notOnes = 0;
+  std::vector<std::uint8_t> tail;
+  for (std::size_t got; (got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0;) {
+    for (std::size_t i = 0; i < got; ++i) {
+      if (chunk[i] != 0xFF) {
+        ++notOnes;
+        tail.push_back(chunk[i]);
+      }
+    }
+    total += got;
+  }
+  std::fclose(file);
+  std::remove(outPath.c_str());
+  const std::size_t fullBytes = (std::size_t{1} << 28) - 1;
+  EXPECT_EQ(total, fullBytes + 2);
+  EXPECT_EQ(notOnes, 2u);
+  EXPECT_EQ(tail, (Bytes{0xFE, 0x00}));  // seven ones and a zero, then four zeros and the fill
+}
+
+}  // namespace
