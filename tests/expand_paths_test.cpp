@@ -260,4 +260,47 @@ TEST(ExpandPathsTest, TheLongestRunIsWrittenWhole) {
   EXPECT_EQ(tail, (Bytes{0xFE, 0x00}));  // seven ones and a zero, then four zeros and the fill
 }
 
+// A write the file system refuses part way (a file size limit): both paths end with the same
+// status and console text, and the fast one leaves a prefix of the right bytes. Outputs around
+// and across the stream's own buffer size and the decoder's output block, so that the refusal is
+// met during the expansion or only at the close.
+TEST(ExpandPathsTest, AFileSizeLimitEndsBothPathsAlike) {
+  const std::string driver = PATH_DRIVER;
+  const std::string input = ScratchPath("limit.rlg");
+  for (const std::size_t outputBytes : {std::size_t{100}, std::size_t{4096}, std::size_t{4097},
+                                        std::size_t{8192}, std::size_t{300000}}) {
+    BitStream s;
+    PutBits(&s, 20, 8);                                                  // k = 20
+    PutBits(&s, 1, 1);                                                   // first value 1
+    PutRunCode(&s, 20, static_cast<std::uint32_t>(outputBytes * 8), 0);  // whole bytes of ones
+    WriteFileBytes(input, s.bytes);
+    for (const long long limit : {0LL, 50LL, 4096LL, 5000LL, 262144LL}) {
+      const std::string label =
+          std::to_string(outputBytes) + " bytes, limit " + std::to_string(limit);
+      ProgramResult results[2];
+      Bytes written[2];
+      const char* paths[2] = {"simple", "fast"};
+      for (int i = 0; i < 2; ++i) {
+        const std::string output = ScratchPath(std::string("limit-") + paths[i] + ".out");
+        std::remove(output.c_str());
+        results[i] =
+            RunProgram(driver, {paths[i], input, output}, RunOptions{.fileSizeLimit = limit});
+        written[i] = ReadFileBytes(output);
+      }
+      EXPECT_EQ(results[1].status, results[0].status) << label;
+      EXPECT_EQ(results[1].out, results[0].out) << label;
+      EXPECT_EQ(results[1].err, "") << label;
+      if (outputBytes > static_cast<std::size_t>(limit)) {
+        EXPECT_EQ(results[1].status, 255) << label;
+        EXPECT_LE(written[1].size(), static_cast<std::size_t>(limit)) << label;
+      } else {
+        EXPECT_EQ(results[1].status, 0) << label;
+        EXPECT_EQ(written[1].size(), outputBytes) << label;
+      }
+      EXPECT_EQ(written[1], Bytes(written[1].size(), 0xFF)) << label;
+      EXPECT_EQ(written[1].size(), written[0].size()) << label;
+    }
+  }
+}
+
 }  // namespace
