@@ -81,7 +81,7 @@ struct GoldenCase {
 
 TEST(CompressFileTest, WritesTheExpectedStreams) {
   const std::vector<GoldenCase> cases = {
-      // The Part 3.1 example read backwards: 1, then 10 01 (5 ones), 0 11 (3 zeros).
+      // The expander's first worked stream, made again: 1, then 10 01 (5 ones), 0 11 (3 zeros).
       {"F8 at k = 2", {0xF8}, 2, {0x02, 0xCB}},
       {"empty at k = 5: header, first value 0, fill", {}, 5, {0x05, 0x00}},
       {"k = 33 holds runs of 1 bit: 3 ones and 5 zeros split", {0xE0}, 33, Build([](BitStream* s) {
