@@ -114,7 +114,7 @@ bool EveryEndingAgrees(const Bytes& stream, int lengths, const std::string& labe
 // for 1 <= k <= 31; for k = 0 (m = 1, a 32-bit remainder) and k >= 32 (m = 0) the length sits in
 // the remainder, with a small quotient on top that m multiplies.
 void PutRunCode(BitStream* s, std::uint32_t k, std::uint32_t wanted, std::uint32_t extraQ) {
-  const int width = static_cast<int>(((k - 1) & 31) + 1);
+  const int width = RemainderBits(k);
   if (k >= 1 && k <= 31) {
     PutUnary(s, wanted >> k);                                   // q
     PutBits(s, wanted & ((std::uint32_t{1} << k) - 1), width);  // r
@@ -132,7 +132,7 @@ std::uint32_t Draw(std::mt19937* rng, std::uint32_t bound) {
 // A stream of `codes` runs for exponent k: mostly short runs and zero-length ones, some long ones,
 // and raw codes whose length wraps (negative or 0 as a signed value). Deterministic per seed.
 Bytes RandomStream(std::uint32_t k, int codes, std::uint32_t longest, std::mt19937* rng) {
-  const int width = static_cast<int>(((k - 1) & 31) + 1);
+  const int width = RemainderBits(k);
   BitStream s;
   PutBits(&s, k, 8);             // k
   PutBits(&s, Draw(rng, 2), 1);  // first value

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "format/format.h"
+
 void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /*arguments*/) {
 #ifdef RLEG_FORCE_SIMPLE_PATH
   ExpandFileSimple(input, output);
@@ -12,7 +14,7 @@ void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /
 }
 
 void ExpandFileSimple(BitFile* input, BitFile* output) {
-  const std::uint32_t k = InputBits(input, 8);
+  const std::uint32_t k = InputBits(input, kHeaderBits);
   const std::uint32_t m = RunUnit(k);
   int bit = InputBit(input);
   for (;;) {

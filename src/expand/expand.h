@@ -1,12 +1,8 @@
 // The RLE-Golomb decoder: turns a run-length coded bit stream back into its bits.
 #pragma once
 
-#include <cstdint>
-
 #include "bitfile/bitfile.h"
-
-// The method's name, as the programs announce it.
-inline constexpr const char kCompressionName[] = "RLE_Golomb";
+#include "format/format.h"  // kCompressionName, the method's name
 
 // Reads the whole stream from `input` (opened for reading) and writes the expanded bits to `output`
 // (opened for writing). The stream is: an 8-bit exponent k (m = 2^k, wrapping in 32 bits), the
@@ -33,9 +29,3 @@ void ExpandFileSimple(BitFile* input, BitFile* output);
 // left in `output` for CloseBitFile. Memory use is fixed. A write the stream refuses ends the
 // process as OutputBit does, after a prefix of the right bytes has reached the file.
 void ExpandFileFast(BitFile* input, BitFile* output);
-
-// m = 2^k reduced to 32 bits: 2^k up to k = 31 (0x80000000, negative as a signed value), 0 from
-// k = 32 on. The shift is never evaluated at 32 or more.
-constexpr std::uint32_t RunUnit(std::uint32_t k) {
-  return k < 32 ? std::uint32_t{1} << k : 0;
-}

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "expand/expand.h"
+#include "format/format.h"
 
 namespace {
 
@@ -222,7 +223,7 @@ void FinishOutput(RunWriter* writer, BitFile* output) {
 
 void DecodeRuns(BitReader* reader, RunWriter* writer, std::uint32_t k, std::uint64_t fill) {
   const std::uint32_t m = RunUnit(k);
-  const unsigned width = ((k - 1) & 31) + 1;  // the width rule: 1..32
+  const auto width = static_cast<unsigned>(RemainderBits(k));  // 1..32
   for (;;) {
     Refill(reader);
     // Quotient: the ones before the first zero. countl_one gives 64 for a word of ones, and
@@ -257,7 +258,7 @@ void DecodeRuns(BitReader* reader, RunWriter* writer, std::uint32_t k, std::uint
 }  // namespace
 
 void ExpandFileFast(BitFile* input, BitFile* output) {
-  const std::uint32_t k = InputBits(input, 8);
+  const std::uint32_t k = InputBits(input, kHeaderBits);
   const std::uint64_t fill = InputBit(input) != 0 ? ~std::uint64_t{0} : 0;
   if (InputEnded(input)) {
     return;
