@@ -37,6 +37,9 @@ constexpr unsigned kRefilledBits = 56;
 // The widest remainder field (width rule: 1..32 bits).
 constexpr unsigned kWidestRemainder = 32;
 static_assert(kWidestRemainder <= kRefilledBits, "one refill makes room for any remainder");
+// The hot loop refills when fewer valid bits than this remain.
+constexpr unsigned kRefillBelow = 32;
+static_assert(kRefillBelow < kRefilledBits, "a refill leaves more than the refill threshold");
 // The container never holds 64 valid bits, so consuming all of them is never a 64-bit shift.
 constexpr unsigned kMostValidBits = 63;
 static_assert(kRefilledBits + 7 == kMostValidBits, "a refill adds whole bytes below 56 bits");
@@ -168,7 +171,7 @@ void PutFill(RunWriter* writer, std::uint8_t value, std::size_t bytes) {
 
 // Writes a run that does not fit into the current output word: completes the word, fills whole
 // words, and starts the next word with what is left.
-[[gnu::noinline]] void PutLongRun(RunWriter* writer, std::uint32_t length, std::uint64_t fill) {
+void PutLongRun(RunWriter* writer, std::uint32_t length, std::uint64_t fill) {
   const unsigned room = 64 - writer->count;  // 1..64
   PutWord(writer, writer->bits | (fill >> writer->count));
   const std::uint32_t rest = length - room;
@@ -179,7 +182,7 @@ void PutFill(RunWriter* writer, std::uint8_t value, std::size_t bytes) {
 }
 
 // Writes `length` (1..2^31 - 1) bits, all ones when `fill` is all ones, all zeros when it is 0.
-inline void PutRun(RunWriter* writer, std::uint32_t length, std::uint64_t fill) {
+[[gnu::noinline]] void PutRun(RunWriter* writer, std::uint32_t length, std::uint64_t fill) {
   if (length < 64 - writer->count) {
     writer->bits |= (fill << (64 - length)) >> writer->count;
     writer->count += length;
@@ -221,38 +224,111 @@ void FinishOutput(RunWriter* writer, BitFile* output) {
   return true;
 }
 
+// The hot loop. Its state lives in locals whose addresses are never taken, so that the compiler
+// keeps them in registers across the byte stores into the output block (a byte store may alias
+// any record); the records are brought up to date only around the calls of the rare paths.
 void DecodeRuns(BitReader* reader, RunWriter* writer, std::uint32_t k, std::uint64_t fill) {
-  const std::uint32_t m = RunUnit(k);
+  // q * m as a shift: m = 2^k wraps exactly like q << k below 32, and is 0 from 32 on.
+  const unsigned unitShift = k & 31;
+  const std::uint32_t unitMask = RunUnit(k) != 0 ? ~std::uint32_t{0} : 0;
   const auto width = static_cast<unsigned>(RemainderBits(k));  // 1..32
+  const std::uint8_t* const in = reader->block;
+  std::uint8_t* const out = writer->block;
+  std::uint64_t bits = reader->bits;
+  unsigned count = reader->count;
+  std::size_t next = reader->next;
+  std::size_t size = reader->size;
+  std::uint64_t word = writer->bits;
+  unsigned used = writer->count;
+  std::size_t filled = writer->size;
+  const auto saveReader = [&] {
+    reader->bits = bits;
+    reader->count = count;
+    reader->next = next;
+  };
+  const auto loadReader = [&] {
+    bits = reader->bits;
+    count = reader->count;
+    next = reader->next;
+    size = reader->size;
+  };
+  const auto saveWriter = [&] {
+    writer->bits = word;
+    writer->count = used;
+    writer->size = filled;
+  };
+  const auto loadWriter = [&] {
+    word = writer->bits;
+    used = writer->count;
+    filled = writer->size;
+  };
+
   for (;;) {
-    Refill(reader);
+    // Refill as Refill does, on the locals, but only once the container runs low: a refill
+    // every code would put a load on the chain from one code to the next. Between refills that
+    // chain is a count of ones and three shifts; a code that does not fit refills below.
+    if (count < kRefillBelow) {
+      if (size - next >= 8) {
+        bits |= LoadBigEndian(in + next) >> count;
+        next += (kMostValidBits - count) >> 3;
+        count |= kRefilledBits;
+      } else {
+        saveReader();
+        RefillSlowly(reader);
+        loadReader();
+      }
+    }
     // Quotient: the ones before the first zero. countl_one gives 64 for a word of ones, and
     // counts the unloaded bits below `count` too; either way the stop bit is not a valid bit.
     std::uint32_t q = 0;
-    auto ones = static_cast<unsigned>(std::countl_one(reader->bits));
-    if (ones >= reader->count && !FindStopBit(reader, &q, &ones)) {
-      return;
+    auto ones = static_cast<unsigned>(std::countl_one(bits));
+    if (ones >= count) {
+      saveReader();
+      const bool found = FindStopBit(reader, &q, &ones);
+      loadReader();
+      if (!found) {
+        break;
+      }
     }
     q += ones;
     // ones < count <= 63, so neither shift reaches 64.
-    reader->bits = (reader->bits << ones) << 1;
-    reader->count -= ones + 1;
-    if (reader->count < width) {
+    bits = (bits << ones) << 1;
+    count -= ones + 1;
+    if (count < width) {
+      saveReader();
       Refill(reader);
-      if (reader->count < width) {
-        return;  // The remainder was cut off by the end: this run is dropped.
+      loadReader();
+      if (count < width) {
+        break;  // The remainder was cut off by the end: this run is dropped.
       }
     }
-    const auto r = static_cast<std::uint32_t>(reader->bits >> (64 - width));
-    reader->bits <<= width;
-    reader->count -= width;
+    const auto r = static_cast<std::uint32_t>(bits >> (64 - width));
+    bits <<= width;
+    count -= width;
     // The run length wraps in 32 bits; read as signed, 0 or below writes nothing.
-    const std::uint32_t length = q * m + r;
-    if (static_cast<std::int32_t>(length) > 0) {
+    const std::uint32_t length = ((q << unitShift) & unitMask) + r;
+    if (length - 1 < 63 && filled < kOutputBlockBytes) {
+      // A run of 1..63 bits, without a branch on where it ends: its bits go into the current
+      // word, what passes the word's end into `carry`; the word is stored every time and counts
+      // only once complete (the block has room for it, `filled` being below its size).
+      const std::uint64_t pattern = fill << (64 - length);
+      const std::uint64_t head = word | (pattern >> used);
+      const std::uint64_t carry = (pattern << (63 - used)) << 1;
+      const unsigned end = used + length;  // 1..126
+      StoreBigEndian(out + filled, head);
+      const bool complete = end >= 64;
+      filled += complete ? 8 : 0;
+      word = complete ? carry : head;
+      used = end & 63;
+    } else if (static_cast<std::int32_t>(length) > 0) {
+      saveWriter();
       PutRun(writer, length, fill);
+      loadWriter();
     }
     fill = ~fill;
   }
+  saveReader();
+  saveWriter();
 }
 
 }  // namespace
