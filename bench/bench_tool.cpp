@@ -6,6 +6,12 @@
 //   rleg-bench-tool text PAGES SEED OUT.ps                  PostScript pages of random words
 //   rleg-bench-tool pbm OUT PAGE.pbm...                     the pages' bits, headers dropped
 //   rleg-bench-tool write BYTES OUT                         BYTES written in 1 MiB blocks
+//   rleg-bench-tool time COMMAND...                         "WALL CPU" seconds of one run
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -187,6 +193,31 @@ void WriteBlocks(std::uint64_t bytes, const char* out) {
   CloseOrFail(file, out);
 }
 
+// Runs a command with its standard output sent to /dev/null and prints its wall-clock time and
+// its processor time (user + system, from the kernel's accounting of the child) in seconds: on a
+// shared machine the second shows what the command itself spent.
+int TimeCommand(char** command) {
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) {
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
+      _exit(127);
+    }
+    execvp(command[0], command);
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) != child) {
+    Fail("cannot run", command[0]);
+  }
+  const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
+  const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::printf("%.6f %.6f\n", wall.count(), cpu);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
 std::uint64_t Number(const char* text) {
   return std::strtoull(text, nullptr, 10);
 }
@@ -201,12 +232,14 @@ int main(int argc, char* argv[]) {
     MakeTextPages(static_cast<int>(Number(argv[2])), Number(argv[3]), argv[4]);
   } else if (command == "pbm" && argc >= 4) {
     JoinPbmPages(argv[2], argc - 3, argv + 3);
+  } else if (command == "time" && argc >= 3) {
+    return TimeCommand(argv + 2);
   } else if (command == "write" && argc == 4) {
     WriteBlocks(Number(argv[2]), argv[3]);
   } else {
     std::printf(
         "usage: rleg-bench-tool runs long|noise|sparse BYTES SEED OUT | text PAGES SEED OUT.ps"
-        " | pbm OUT PAGE.pbm... | write BYTES OUT\n");
+        " | pbm OUT PAGE.pbm... | write BYTES OUT | time COMMAND...\n");
     return 2;
   }
   return 0;

@@ -207,21 +207,36 @@ void FinishOutput(RunWriter* writer, BitFile* output) {
   output->mask = static_cast<std::uint8_t>(0x80u >> writer->count);
 }
 
+// The ones before the first zero among the top 63 bits of `bits`: a word of ones counts 63,
+// never 64, which is still no stop bit among at most 63 valid bits. The OR keeps the count of
+// leading zeros off its zero case, so it needs no branch.
+unsigned LeadingOnes(std::uint64_t bits) {
+  return static_cast<unsigned>(std::countl_zero(~bits | 1));
+}
+
+// Where a quotient longer than the valid bits ends: `found` false when the input ended first.
+struct StopBit {
+  bool found;
+  std::uint32_t q;  // the ones counted so far, wrapping in 32 bits
+  unsigned ones;    // the ones before the stop bit among the valid bits
+};
+
 // A quotient whose stop bit is not among the valid bits: counts every valid bit as a one and
-// refills, until a stop bit shows (true, with `ones` counting the ones before it) or the input
-// has ended (false: the quotient ran into the end).
-[[gnu::noinline]] bool FindStopBit(BitReader* reader, std::uint32_t* q, unsigned* ones) {
-  while (*ones >= reader->count) {
+// refills, until a stop bit shows or the input has ended (the quotient ran into the end).
+[[gnu::noinline]] StopBit FindStopBit(BitReader* reader) {
+  std::uint32_t q = 0;
+  unsigned ones = reader->count;
+  while (ones >= reader->count) {
     if (InputExhausted(reader)) {
-      return false;
+      return {false, q, 0};
     }
-    *q += reader->count;
+    q += reader->count;
     reader->bits = 0;
     reader->count = 0;
     Refill(reader);
-    *ones = static_cast<unsigned>(std::countl_one(reader->bits));
+    ones = LeadingOnes(reader->bits);
   }
-  return true;
+  return {true, q, ones};
 }
 
 // The hot loop. Its state lives in locals whose addresses are never taken, so that the compiler
@@ -278,17 +293,19 @@ void DecodeRuns(BitReader* reader, RunWriter* writer, std::uint32_t k, std::uint
         loadReader();
       }
     }
-    // Quotient: the ones before the first zero. countl_one gives 64 for a word of ones, and
-    // counts the unloaded bits below `count` too; either way the stop bit is not a valid bit.
+    // Quotient: the ones before the first zero. LeadingOnes also counts the unloaded bits below
+    // `count`; either way, a count that reaches `count` means the stop bit is not a valid bit.
     std::uint32_t q = 0;
-    auto ones = static_cast<unsigned>(std::countl_one(bits));
+    unsigned ones = LeadingOnes(bits);
     if (ones >= count) {
       saveReader();
-      const bool found = FindStopBit(reader, &q, &ones);
+      const StopBit stop = FindStopBit(reader);
       loadReader();
-      if (!found) {
+      if (!stop.found) {
         break;
       }
+      q = stop.q;
+      ones = stop.ones;
     }
     q += ones;
     // ones < count <= 63, so neither shift reaches 64.
