@@ -2,18 +2,20 @@
 //
 // Why it is faster: the bit-at-a-time loop spends a call, a mask step and a branch on every input
 // and every output bit. Here the input sits in a 64-bit container refilled a word at a time from a
-// block read with one fread; a quotient is one count of leading ones, a remainder one shift. Runs
-// go into a 64-bit output word, and whole words of a long run become one memset into a block that
-// is handed to the stream with one fwrite. What it assumes: the output of a run is all zeros or
-// all ones, so only the two ends of a run need bit work. When it may not win: a stream of k = 0
-// spends 33 bits per run, so the container is refilled about every run; that is still a word
-// load, not 33 calls.
+// block read with one fread; a quotient is one count of leading ones, a remainder one shift; for
+// k = 1..4 a table decodes the several short codes of the next 11 bits at once. Runs go into a
+// 64-bit output word without a branch on where they end, and whole words of a long run become one
+// memset into a block that is handed to the stream with one fwrite. What it assumes: the output of
+// a run is all zeros or all ones, so only the two ends of a run need bit work. Where it wins
+// least: noise-like streams, whose runs of a few bits leave every step some bit work per run, and
+// k = 0, whose codes take 33 bits or more (a refill about every code, still one word load).
 //
 // End of input, exactly as the bit-at-a-time loop sees it: past the last byte every bit is a 1,
 // so a code is decoded only when it lies wholly inside the file. The quotient's stop bit and every
 // remainder bit must be among the bits loaded from real bytes; when the input has ended and they
 // are not, the expansion ends there, without the run.
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -239,10 +241,78 @@ struct StopBit {
   return {true, q, ones};
 }
 
+// Short codes a group at a time: for small k most codes take a few bits, so a table indexed by the
+// next kGroupBits valid bits gives every code wholly inside them at once: the bits they take, how
+// many they are, and the runs they write, packed as one bit pattern. Built per stream; used only
+// for k = 1..kGroupedUpToK, where a group holds several codes.
+constexpr unsigned kGroupBits = 11;
+constexpr std::uint32_t kGroupedUpToK = 4;
+// The runs of a group, at most this many bits, fit the output word's branch-free append.
+constexpr unsigned kGroupOutputBits = 32;
+static_assert(kGroupBits <= kRefillBelow, "a group is looked up only among valid bits");
+
+struct CodeGroup {
+  std::uint32_t pattern;  // the runs, first bit at bit 31, starting with a run of zeros
+  std::uint8_t consumed;  // input bits the codes take
+  std::uint8_t codes;     // whole codes, 0 when the first code does not end inside the group
+  std::uint8_t length;    // output bits, 0..kGroupOutputBits
+};
+
+using CodeGroups = std::array<CodeGroup, std::size_t{1} << kGroupBits>;
+
+// Decodes each kGroupBits-bit index as the loop would, a code at a time, stopping at the first
+// code that is not wholly inside the index or whose run would pass kGroupOutputBits. Runs start
+// at 0 and alternate; zero-length runs switch the value as well.
+void BuildCodeGroups(CodeGroups* groups, std::uint32_t k) {
+  const std::uint32_t m = RunUnit(k);
+  const auto width = static_cast<unsigned>(RemainderBits(k));
+  for (std::uint32_t index = 0; index < groups->size(); ++index) {
+    CodeGroup group{0, 0, 0, 0};
+    unsigned position = 0;
+    std::uint32_t value = 0;
+    const auto bitAt = [index](unsigned at) { return (index >> (kGroupBits - 1 - at)) & 1u; };
+    for (;;) {
+      unsigned at = position;
+      std::uint32_t q = 0;
+      while (at < kGroupBits && bitAt(at) == 1) {
+        ++q;
+        ++at;
+      }
+      if (at + 1 + width > kGroupBits) {
+        break;  // the stop bit or the remainder lies past the group
+      }
+      ++at;
+      std::uint32_t r = 0;
+      for (unsigned i = 0; i < width; ++i, ++at) {
+        r = (r << 1) | bitAt(at);
+      }
+      const std::uint32_t length = q * m + r;  // small: k <= kGroupedUpToK and q < kGroupBits
+      if (group.length + length > kGroupOutputBits) {
+        break;
+      }
+      if (value != 0 && length > 0) {
+        group.pattern |= (~std::uint32_t{0} >> group.length) &
+                         ~(~std::uint32_t{0} >> (group.length + length - 1) >> 1);
+      }
+      group.length = static_cast<std::uint8_t>(group.length + length);
+      group.consumed = static_cast<std::uint8_t>(at);
+      ++group.codes;
+      value ^= 1;
+      position = at;
+    }
+    (*groups)[index] = group;
+  }
+}
+
 // The hot loop. Its state lives in locals whose addresses are never taken, so that the compiler
 // keeps them in registers across the byte stores into the output block (a byte store may alias
 // any record); the records are brought up to date only around the calls of the rare paths.
 void DecodeRuns(BitReader* reader, RunWriter* writer, std::uint32_t k, std::uint64_t fill) {
+  static CodeGroups groups;
+  const bool grouped = k >= 1 && k <= kGroupedUpToK;
+  if (grouped) {
+    BuildCodeGroups(&groups, k);
+  }
   // q * m as a shift: m = 2^k wraps exactly like q << k below 32, and is 0 from 32 on.
   const unsigned unitShift = k & 31;
   const std::uint32_t unitMask = RunUnit(k) != 0 ? ~std::uint32_t{0} : 0;
@@ -291,6 +361,26 @@ void DecodeRuns(BitReader* reader, RunWriter* writer, std::uint32_t k, std::uint
         saveReader();
         RefillSlowly(reader);
         loadReader();
+      }
+    }
+    if (grouped && count >= kGroupBits && filled < kOutputBlockBytes) {
+      const CodeGroup group = groups[bits >> (64 - kGroupBits)];
+      if (group.codes != 0) {
+        bits <<= group.consumed;
+        count -= group.consumed;
+        // The group's runs start with the current value: all bits flip when it is 1.
+        const std::uint64_t top = ~(~std::uint64_t{0} >> group.length);
+        const std::uint64_t pattern = (std::uint64_t{group.pattern} << 32) ^ (fill & top);
+        const std::uint64_t head = word | (pattern >> used);
+        const std::uint64_t carry = (pattern << (63 - used)) << 1;
+        const unsigned end = used + group.length;
+        StoreBigEndian(out + filled, head);
+        const bool complete = end >= 64;
+        filled += complete ? 8 : 0;
+        word = complete ? carry : head;
+        used = end & 63;
+        fill ^= std::uint64_t{0} - (group.codes & 1u);
+        continue;
       }
     }
     // Quotient: the ones before the first zero. LeadingOnes also counts the unloaded bits below
