@@ -2,8 +2,12 @@
 // k and with every kind of ending, to the same bytes, and leave both records in the same state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -25,12 +29,13 @@ struct Outcome {
   bool failed = false;
 };
 
-Outcome ExpandWith(ExpandPath expand, const std::string& inPath, const std::string& outPath) {
+// Runs `expand` on an open input record, to a fresh output file, and closes both.
+Outcome ExpandRecord(ExpandPath expand, BitFile* input, const std::string& outPath) {
   Outcome outcome;
-  BitFile* input = OpenInputBitFile(inPath.c_str());
+  std::remove(outPath.c_str());
   BitFile* output = OpenOutputBitFile(outPath.c_str());
   if (input == nullptr || output == nullptr) {
-    ADD_FAILURE() << "cannot open " << inPath << " or " << outPath;
+    ADD_FAILURE() << "cannot open the input or " << outPath;
     return outcome;
   }
   expand(input, output);
@@ -42,6 +47,10 @@ Outcome ExpandWith(ExpandPath expand, const std::string& inPath, const std::stri
   CloseBitFile(output);
   outcome.bytes = ReadFileBytes(outPath);
   return outcome;
+}
+
+Outcome ExpandWith(ExpandPath expand, const std::string& inPath, const std::string& outPath) {
+  return ExpandRecord(expand, OpenInputBitFile(inPath.c_str()), outPath);
 }
 
 // Expands `stream` both ways; true when every observable agrees, otherwise a failure naming
@@ -322,6 +331,61 @@ TEST(ExpandPathsTest, AFileSizeLimitEndsBothPathsAlike) {
       }
       EXPECT_EQ(written[1], Bytes(written[1].size(), 0xFF)) << label;
       EXPECT_EQ(written[1].size(), written[0].size()) << label;
+    }
+  }
+}
+
+// A stream that delivers the first `failAt` bytes of `bytes` and then fails every read with EIO,
+// as a failing disk does; the bytes after the failure are never delivered.
+struct FailingSource {
+  const Bytes* bytes;
+  std::size_t position;
+  std::size_t failAt;
+};
+
+ssize_t ReadUntilFailure(void* cookie, char* buffer, std::size_t size) {
+  auto* source = static_cast<FailingSource*>(cookie);
+  if (source->position >= source->failAt) {
+    errno = EIO;
+    return -1;
+  }
+  const std::size_t part = std::min(size, source->failAt - source->position);
+  std::memcpy(buffer, source->bytes->data() + source->position, part);
+  source->position += part;
+  return static_cast<ssize_t>(part);
+}
+
+// An input record around such a stream, released by CloseInputBitFile like an opened one.
+BitFile* OpenFailingInput(FailingSource* source) {
+  auto* file = static_cast<BitFile*>(std::calloc(1, sizeof(BitFile)));
+  file->stream = fopencookie(source, "rb", {ReadUntilFailure, nullptr, nullptr, nullptr});
+  file->mask = 0x80;
+  return file;
+}
+
+// A read error part way ends both paths where the good bytes end, with the same output, and
+// leaves the error for the program's entry to report.
+TEST(ExpandPathsTest, AReadErrorEndsBothPathsAlike) {
+  std::mt19937 rng(3);
+  const Bytes stream = RandomStream(3, 80000, 200, &rng);
+  ASSERT_GT(stream.size(), std::size_t{70000});
+  for (const std::size_t failAt :
+       {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{100}, std::size_t{4096},
+        std::size_t{8195}, std::size_t{65536}, std::size_t{70001}}) {
+    FailingSource simpleSource{&stream, 0, failAt};
+    FailingSource fastSource{&stream, 0, failAt};
+    const Outcome simple =
+        ExpandRecord(ExpandFileSimple, OpenFailingInput(&simpleSource), ScratchPath("s.out"));
+    const Outcome fast =
+        ExpandRecord(ExpandFileFast, OpenFailingInput(&fastSource), ScratchPath("f.out"));
+    EXPECT_EQ(fast.bytes, simple.bytes) << "failure at byte " << failAt;
+    EXPECT_EQ(fast.mask, simple.mask) << "failure at byte " << failAt;
+    EXPECT_EQ(fast.buffer, simple.buffer) << "failure at byte " << failAt;
+    EXPECT_TRUE(simple.failed) << "failure at byte " << failAt;
+    EXPECT_TRUE(fast.failed) << "failure at byte " << failAt;
+    EXPECT_TRUE(fast.ended) << "failure at byte " << failAt;
+    if (failAt >= 100) {
+      EXPECT_GT(fast.bytes.size(), failAt) << "the good bytes expand before the failure";
     }
   }
 }
