@@ -3,6 +3,7 @@
 #include "bitfile/bitfile.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -141,6 +142,33 @@ TEST(InputBitsTest, FieldsAndSingleBitsShareOnePosition) {
   EXPECT_EQ(InputBit(file), 1);          // bit 4 of 0xB0
   EXPECT_EQ(InputBits(file, 8), 0x00u);  // 0000 from 0xB0, then 0000 from 0x0F
   EXPECT_EQ(InputBits(file, 4), 0xFu);
+  CloseInputBitFile(file);
+}
+
+TEST(RewindInputBitFileTest, ReadsTheFileAgainFromItsFirstBit) {
+  BitFile* file = OpenInputWith({0xA5, 0x0F});
+  EXPECT_EQ(InputBits(file, 3), 0x5u);  // mid-byte
+  ASSERT_TRUE(RewindInputBitFile(file));
+  EXPECT_EQ(InputBits(file, 16), 0xA50Fu);
+  EXPECT_EQ(InputBit(file), 1);  // past the end
+  EXPECT_TRUE(InputEnded(file));
+  ASSERT_TRUE(RewindInputBitFile(file));
+  EXPECT_FALSE(InputEnded(file));
+  EXPECT_EQ(InputBits(file, 8), 0xA5u);
+  CloseInputBitFile(file);
+}
+
+TEST(RewindInputBitFileTest, APipeCannotBeReadTwice) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const std::uint8_t bytes[] = {0xA5, 0x0F};
+  ASSERT_EQ(write(ends[1], bytes, sizeof bytes), static_cast<ssize_t>(sizeof bytes));
+  close(ends[1]);
+  BitFile* file = OpenInputBitFile(("/dev/fd/" + std::to_string(ends[0])).c_str());
+  close(ends[0]);
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(InputBits(file, 8), 0xA5u);
+  EXPECT_FALSE(RewindInputBitFile(file));
   CloseInputBitFile(file);
 }
 

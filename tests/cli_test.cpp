@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -60,14 +61,22 @@ TEST(ExpandCliTest, UsageShowsTheShortNameOfTheProgramPath) {
 }
 
 TEST(ExpandCliTest, ExpandsTheExampleAndIgnoresExtraArguments) {
-  const std::string output = ScratchPath("hello.txt");
-  const std::string input = std::string(EXAMPLES_DIR) + "/hello.rlg";
+  const std::string output = ScratchPath("mandelbrot.pbm");
+  const std::string input = std::string(EXAMPLES_DIR) + "/mandelbrot.rlg";
   const ProgramResult result = RunProgram(kProgram, {input, output, "extra", "more"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, Announcement(input, output) + "\n");
   EXPECT_EQ(result.err, "");
+  // A PBM (P4) picture of 512 x 400 pixels: its header, then 64 bytes a row.
+  const std::string header = "P4\n512 400\n";
   const Bytes bytes = ReadFileBytes(output);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "Hello from rle-golomb!\n");
+  ASSERT_EQ(bytes.size(), header.size() + 64 * 400);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + static_cast<long>(header.size())), header);
+  // The first row is white (0 bits), and the picture is not blank.
+  EXPECT_EQ(Bytes(bytes.begin() + static_cast<long>(header.size()),
+                  bytes.begin() + static_cast<long>(header.size()) + 64),
+            Bytes(64, 0x00));
+  EXPECT_NE(std::count(bytes.begin(), bytes.end(), 0xFF), 0);
 }
 
 TEST(ExpandCliTest, EmptyInputGivesAnEmptyOutput) {

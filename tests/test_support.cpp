@@ -95,6 +95,58 @@ void PutUnary(BitStream* stream, std::uint32_t ones) {
   PutBits(stream, 0, 1);
 }
 
+namespace {
+
+// A small deterministic generator (xorshift64), the same on every host.
+std::uint64_t NextRandom(std::uint64_t* state) {
+  *state ^= *state << 13;
+  *state ^= *state >> 7;
+  *state ^= *state << 17;
+  return *state;
+}
+
+Bytes RandomBytes(std::size_t size) {
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  Bytes bytes(size);
+  for (std::uint8_t& byte : bytes) {
+    byte = static_cast<std::uint8_t>(NextRandom(&state) >> 56);
+  }
+  return bytes;
+}
+
+// Runs of alternating values: mostly 1..40 bits, some 100..400, a few 4100..9000.
+Bytes MixedRuns() {
+  std::uint64_t state = 12345;
+  BitStream stream;
+  std::uint32_t value = 1;
+  for (int run = 0; run < 700; ++run) {
+    const std::uint64_t pick = NextRandom(&state) % 100;
+    const std::uint64_t length = pick < 90   ? 1 + NextRandom(&state) % 40
+                                 : pick < 98 ? 100 + NextRandom(&state) % 300
+                                             : 4100 + NextRandom(&state) % 4900;
+    for (std::uint64_t i = 0; i < length; ++i) {
+      PutBits(&stream, value, 1);
+    }
+    value ^= 1;
+  }
+  return stream.bytes;
+}
+
+}  // namespace
+
+const std::vector<SampleFile>& SampleFiles() {
+  static const std::vector<SampleFile> files = {
+      {"empty", {}},
+      {"one byte", {0xA5}},
+      {"all zeros", Bytes(1000, 0x00)},
+      {"all ones", Bytes(1000, 0xFF)},
+      {"alternating bits", Bytes(300, 0x55)},
+      {"random bytes", RandomBytes(2000)},
+      {"mixed runs", MixedRuns()},
+  };
+  return files;
+}
+
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const RunOptions& options) {
   std::vector<std::string> argvStrings;

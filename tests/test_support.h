@@ -26,6 +26,17 @@ void PutBits(BitStream* stream, std::uint32_t value, int count);
 // Appends `ones` one-bits and a zero-bit: a unary quotient.
 void PutUnary(BitStream* stream, std::uint32_t ones);
 
+// A small file of the round-trip tables.
+struct SampleFile {
+  std::string name;
+  Bytes bytes;
+};
+
+// The files every round trip goes through: empty, one byte, all zeros, all ones, alternating bits,
+// random bytes, and a few KB of mixed runs (short ones, a few hundred bits, and some over 4096
+// bits). Built the same way on every run.
+const std::vector<SampleFile>& SampleFiles();
+
 // What a run of a program showed: its exit status (or 128 + signal), standard output and error.
 struct ProgramResult {
   int status = -1;

@@ -103,6 +103,16 @@ void CloseInputBitFile(BitFile* file) {
   std::free(file);
 }
 
+bool RewindInputBitFile(BitFile* file) {
+  if (std::fseek(file->stream, 0, SEEK_SET) != 0) {
+    return false;
+  }
+  std::clearerr(file->stream);
+  file->mask = 0x80;
+  file->buffer = 0;
+  return true;
+}
+
 void OutputBit(BitFile* file, int bit) {
   WriteMaskedBit(file, bit != 0);
 }

@@ -5,8 +5,9 @@
 #include <cstdio>
 
 // One open file, read or written a bit at a time. A record is opened either for reading
-// (OpenInputBitFile; used with InputBit, InputBits, InputEnded, InputFailed, CloseInputBitFile) or
-// for writing (OpenOutputBitFile; used with OutputBit, OutputBits, CloseBitFile), never both.
+// (OpenInputBitFile; used with InputBit, InputBits, InputEnded, InputFailed, RewindInputBitFile,
+// CloseInputBitFile) or for writing (OpenOutputBitFile; used with OutputBit, OutputBits,
+// CloseBitFile), never both.
 //
 // Bits are packed most significant first: the first bit of a byte is its bit 7 (0x80), the eighth
 // its bit 0 (0x01).
@@ -41,6 +42,11 @@ void CloseBitFile(BitFile* file);
 
 // Closes a record opened for reading and releases it. Errors of the close are not examined.
 void CloseInputBitFile(BitFile* file);
+
+// Moves a record opened for reading back to the first bit of its file, for a second pass, and
+// clears its end-of-file and error indicators. Returns false, leaving the record as it was, when
+// the stream cannot seek (a pipe, say): it cannot be read a second time.
+bool RewindInputBitFile(BitFile* file);
 
 // Writes one bit; any non-zero `bit` is a 1. A byte the stream refuses ends the process through
 // FatalError with "Fatal error in OutputBit!\n".

@@ -3,18 +3,10 @@
 
 #include <cstdint>
 
-namespace {
-
-// m = 2^k reduced to 32 bits: 2^k up to k = 31 (0x80000000, negative as a signed value), 0 from
-// k = 32 on. The shift is never evaluated at 32 or more.
-std::uint32_t RunUnit(std::uint32_t k) {
-  return k < 32 ? std::uint32_t{1} << k : 0;
-}
-
-}  // namespace
+#include "format/format.h"
 
 void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /*arguments*/) {
-  const std::uint32_t k = InputBits(input, 8);
+  const std::uint32_t k = InputBits(input, kHeaderBits);
   const std::uint32_t m = RunUnit(k);
   int bit = InputBit(input);
   for (;;) {

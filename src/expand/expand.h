@@ -2,9 +2,7 @@
 #pragma once
 
 #include "bitfile/bitfile.h"
-
-// The method's name, as the programs announce it.
-inline constexpr const char kCompressionName[] = "RLE_Golomb";
+#include "format/format.h"  // kCompressionName, the method's name
 
 // Reads the whole stream from `input` (opened for reading) and writes the expanded bits to `output`
 // (opened for writing). The stream is: an 8-bit exponent k (m = 2^k, wrapping in 32 bits), the

@@ -1,0 +1,257 @@
+// Guards the compressor's command line: console text byte for byte, exit status, which files are
+// created or touched, and round trips through both real programs.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "compress/compress.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kCompress = COMPRESS_PROGRAM;
+const std::string kExpand = EXPAND_PROGRAM;
+
+std::string Announcement(const std::string& in, const std::string& out) {
+  return "\nCompressing " + in + " to " + out + "\nUsing RLE_Golomb\n";
+}
+
+// The k that MeasureStreams and ChooseExponent pick for the file at `path`.
+int ChosenK(const std::string& path) {
+  BitFile* input = OpenInputBitFile(path.c_str());
+  EXPECT_NE(input, nullptr);
+  const int k = ChooseExponent(MeasureStreams(input));
+  CloseInputBitFile(input);
+  return k;
+}
+
+TEST(CompressCliTest, TooFewArgumentsPrintUsageAndTouchNothing) {
+  const std::string input = ScratchPath("usage-in");
+  const std::vector<std::vector<std::string>> argumentLists = {{}, {input}};
+  for (const auto& arguments : argumentLists) {
+    const ProgramResult result = RunProgram(kCompress, arguments);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "\nUsage: rle-golomb-compress plik_wejsciowy plik_wyjsciowy [k] \n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_FALSE(FileExists(input));
+  }
+}
+
+TEST(CompressCliTest, ReportsTheKAndTheSizes) {
+  const std::string input = ScratchPath("f8.bin");
+  const std::string output = ScratchPath("f8.rlg");
+  WriteFileBytes(input, {0xF8});  // 5 ones, 3 zeros
+
+  ProgramResult result = RunProgram(kCompress, {input, output, "2"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, Announcement(input, output) + "k = 2: 1 bytes in, 2 bytes out\n\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(ReadFileBytes(output), (Bytes{0x02, 0xCB}));
+
+  // k = 1 and k = 2 both take 2 bytes (k = 0 takes 10): the smaller wins.
+  result = RunProgram(kCompress, {input, output});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            Announcement(input, output) + "k = 1 (chosen): 1 bytes in, 2 bytes out\n\n");
+  EXPECT_EQ(ReadFileBytes(output), (Bytes{0x01, 0xED}));  // 1, 110 1 (5 ones), 10 1 (3 zeros)
+}
+
+TEST(CompressCliTest, AcceptsEveryDecimalWholeNumberUpTo255) {
+  const std::string input = ScratchPath("k.bin");
+  const std::string output = ScratchPath("k.rlg");
+  WriteFileBytes(input, {0x0F});
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"0", 0}, {"9", 9}, {"255", 255}, {"007", 7}, {"0000000000000000000000000033", 33}};
+  for (const auto& [text, k] : cases) {
+    const ProgramResult result = RunProgram(kCompress, {input, output, text, "ignored"});
+    EXPECT_EQ(result.status, 0) << text;
+    const Bytes stream = ReadFileBytes(output);
+    ASSERT_FALSE(stream.empty());
+    EXPECT_EQ(stream[0], k) << text;
+  }
+}
+
+TEST(CompressCliTest, ABadKIsFatalBeforeAnythingIsOpened) {
+  const std::string input = ScratchPath("badk.bin");
+  WriteFileBytes(input, {0x0F});
+  const std::string missingInput = ScratchPath("badk-missing.bin");
+  const std::string newOutput = ScratchPath("badk-never-created");
+  const std::string oldOutput = ScratchPath("badk-kept");
+  WriteFileBytes(oldOutput, {1, 2, 3});
+  const std::vector<std::string> badKs = {
+      "", "x", "-1", "256", "1e2", " 3", "3 ", "+3", "0x10", "3.0", "99999999999999999999"};
+  for (const std::string& k : badKs) {
+    for (const std::string& in : {input, missingInput}) {
+      for (const std::string& out : {newOutput, oldOutput}) {
+        const ProgramResult result = RunProgram(kCompress, {in, out, k});
+        EXPECT_EQ(result.status, 255) << '"' << k << '"';
+        EXPECT_EQ(result.out,
+                  "Fatal error: Invalid k \"" + k + "\": k must be a whole number from 0 to 255\n");
+        EXPECT_EQ(result.err, "");
+      }
+    }
+  }
+  // must not create or truncate anything
+  EXPECT_FALSE(FileExists(newOutput));
+  EXPECT_EQ(ReadFileBytes(oldOutput), (Bytes{1, 2, 3}));
+}
+
+// Every file of the table through both real programs, for a handful of k and the automatic choice.
+TEST(CompressCliTest, RoundTripsThroughBothPrograms) {
+  const std::vector<std::string> ks = {"", "0", "1", "7", "30", "31", "32", "33", "63", "255"};
+  for (const SampleFile& file : SampleFiles()) {
+    const std::string input = ScratchPath("trip.bin");
+    const std::string stream = ScratchPath("trip.rlg");
+    const std::string output = ScratchPath("trip.out");
+    WriteFileBytes(input, file.bytes);
+    for (const std::string& k : ks) {
+      std::vector<std::string> arguments = {input, stream};
+      if (!k.empty()) {
+        arguments.push_back(k);
+      }
+      const ProgramResult compressed = RunProgram(kCompress, arguments);
+      ASSERT_EQ(compressed.status, 0) << file.name << ", k = " << k << compressed.out;
+      const Bytes bytes = ReadFileBytes(stream);
+      ASSERT_FALSE(bytes.empty());
+      EXPECT_EQ(bytes[0], k.empty() ? ChosenK(input) : std::stoi(k)) << file.name;
+      const ProgramResult expanded = RunProgram(kExpand, {stream, output});
+      ASSERT_EQ(expanded.status, 0) << file.name << ", k = " << k;
+      EXPECT_EQ(ReadFileBytes(output), file.bytes) << file.name << ", k = " << k;
+    }
+  }
+}
+
+TEST(CompressCliTest, InputThatCannotBeOpenedLeavesTheOutputUntouched) {
+  const std::string missing = ScratchPath("c-missing.bin");
+  const std::string folder = ScratchPath("c-folder");
+  std::filesystem::create_directory(folder);
+  const std::string newOutput = ScratchPath("c-never-created");
+  const std::string oldOutput = ScratchPath("c-kept");
+  WriteFileBytes(oldOutput, {1, 2, 3});
+  for (const std::string& input : {missing, folder}) {
+    for (const std::string& output : {newOutput, oldOutput}) {
+      for (const std::vector<std::string>& k : {std::vector<std::string>{}, {"3"}}) {
+        std::vector<std::string> arguments = {input, output};
+        arguments.insert(arguments.end(), k.begin(), k.end());
+        const ProgramResult result = RunProgram(kCompress, arguments);
+        EXPECT_EQ(result.status, 255);
+        EXPECT_EQ(result.out, "Fatal error: Error opening " + input + " for input\n");
+        EXPECT_EQ(result.err, "");
+      }
+    }
+  }
+  EXPECT_FALSE(FileExists(newOutput));
+  EXPECT_EQ(ReadFileBytes(oldOutput), (Bytes{1, 2, 3}));
+}
+
+TEST(CompressCliTest, OutputInAMissingFolderIsFatal) {
+  const std::string input = ScratchPath("c-in.bin");
+  WriteFileBytes(input, {0xF8});
+  const std::string output = ScratchPath("c-no-folder/out");
+  const ProgramResult result = RunProgram(kCompress, {input, output});
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.out, "Fatal error: Error opening " + output + " for output\n");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST(CompressCliTest, TheSameFileUnderAnyNameIsRefusedAndKept) {
+  const std::string input = ScratchPath("c-same.bin");
+  const Bytes bytes = {0xF8, 0x00, 0x42};
+  WriteFileBytes(input, bytes);
+  const std::string hardLink = ScratchPath("c-same-hard.bin");
+  const std::string symLink = ScratchPath("c-same-sym.bin");
+  std::filesystem::create_hard_link(input, hardLink);
+  std::filesystem::create_symlink(input, symLink);
+  const std::string otherSpelling = ScratchPath("./c-same.bin");
+  for (const std::string& output : {input, hardLink, symLink, otherSpelling}) {
+    const ProgramResult result = RunProgram(kCompress, {input, output});
+    EXPECT_EQ(result.status, 255) << output;
+    EXPECT_EQ(result.out,
+              "Fatal error: Error opening " + output + " for output: same file as input\n");
+    EXPECT_EQ(ReadFileBytes(input), bytes);
+  }
+}
+
+TEST(CompressCliTest, AReadErrorIsFatal) {
+  const std::string output = ScratchPath("c-mem.rlg");
+  for (const std::vector<std::string>& k : {std::vector<std::string>{}, {"3"}}) {
+    std::vector<std::string> arguments = {"/proc/self/mem", output};
+    arguments.insert(arguments.end(), k.begin(), k.end());
+    const ProgramResult result = RunProgram(kCompress, arguments);
+    EXPECT_EQ(result.status, 255);
+    EXPECT_EQ(result.out, Announcement("/proc/self/mem", output) +
+                              "Fatal error: Error reading /proc/self/mem\n");
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+// A pipe can be read once: the automatic choice needs two passes and says so; a given k needs one.
+TEST(CompressCliTest, APipeNeedsAGivenK) {
+  const Bytes bytes = {0xF8, 0x0F};
+  const std::string output = ScratchPath("c-pipe.rlg");
+  for (const bool giveK : {false, true}) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(ends[1]);
+    const std::string input = "/dev/fd/" + std::to_string(ends[0]);
+    std::vector<std::string> arguments = {input, output};
+    if (giveK) {
+      arguments.push_back("2");
+    }
+    const ProgramResult result = RunProgram(kCompress, arguments);
+    close(ends[0]);
+    if (giveK) {
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(result.out, Announcement(input, output) + "k = 2: 2 bytes in, 3 bytes out\n\n");
+      const std::string back = ScratchPath("c-pipe.out");
+      ASSERT_EQ(RunProgram(kExpand, {output, back}).status, 0);
+      EXPECT_EQ(ReadFileBytes(back), bytes);
+    } else {
+      EXPECT_EQ(result.status, 255);
+      EXPECT_EQ(result.out, Announcement(input, output) + "Fatal error: Error reading " + input +
+                                " a second time: give k to compress it in one pass\n");
+    }
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+TEST(CompressCliTest, AWriteTheDeviceRefusesIsFatal) {
+  if (!FileExists("/dev/full")) {
+    GTEST_SKIP() << "no /dev/full here";
+  }
+  // At k = 0 every run takes 33 bits: far more than a stream buffer holds.
+  const std::string big = ScratchPath("c-big.bin");
+  WriteFileBytes(big, Bytes(20000, 0x55));
+  ProgramResult result = RunProgram(kCompress, {big, "/dev/full", "0"});
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.out,
+            Announcement(big, "/dev/full") + "Fatal error: Fatal error in OutputBit!\n");
+  EXPECT_EQ(result.err, "");
+
+  // A short stream stays in the stream's buffer until the close, which must not pass for success.
+  const std::string small = ScratchPath("c-small.bin");
+  WriteFileBytes(small, {0xF8});
+  result = RunProgram(kCompress, {small, "/dev/full"});
+  EXPECT_EQ(result.status, 255);
+  EXPECT_EQ(result.out,
+            Announcement(small, "/dev/full") + "Fatal error: Fatal error in CloseBitFile!!!\n");
+  EXPECT_EQ(result.err, "");
+}
+
+// The bundled example is what the compressor makes of its picture today: expanding it and
+// compressing the picture again gives the committed stream byte for byte.
+TEST(CompressCliTest, TheExampleIsTheCompressorsOwnOutput) {
+  const std::string example = std::string(EXAMPLES_DIR) + "/mandelbrot.rlg";
+  const std::string picture = ScratchPath("example.pbm");
+  const std::string again = ScratchPath("example.rlg");
+  ASSERT_EQ(RunProgram(kExpand, {example, picture}).status, 0);
+  const ProgramResult result = RunProgram(kCompress, {picture, again});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(ReadFileBytes(again), ReadFileBytes(example));
+}
+
+}  // namespace
