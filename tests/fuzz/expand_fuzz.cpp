@@ -3,6 +3,7 @@
 // without a fault and to exactly the reference's bytes.
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,8 +16,8 @@
 
 namespace {
 
-// Inputs whose expansion would exceed this are cut short (see CutToOutputCap), so that a single
-// long run does not stall the fuzzer.
+// Inputs whose expansion would exceed this are cut short (see LLVMFuzzerTestOneInput), so that a
+// single long run does not stall the fuzzer.
 constexpr std::uint64_t kOutputCapBits = std::uint64_t{8} << 14;  // 16 KiB of output
 
 // Reads bits of an in-memory stream, most significant first. Past the last byte every bit is 1,
@@ -180,7 +181,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const Expander& expander : kExpanders) {
     const Bytes output = ExpandThrough(expander, inPath);
     if (output != reference.output) {
-      std::printf("%zu bytes expanded, %zu expected\n", output.size(), reference.output.size());
+      const auto differs = std::mismatch(output.begin(), output.end(), reference.output.begin(),
+                                         reference.output.end());
+      std::printf("%zu bytes expanded, %zu expected; first difference at byte %zu\n", output.size(),
+                  reference.output.size(),
+                  static_cast<std::size_t>(differs.first - output.begin()));
       Fail(expander.name, "output differs from the reference decoder's");
     }
   }
