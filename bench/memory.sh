@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Peak resident memory of the expander, for an expansion of 1 KiB and one of 1 GiB. The expansion
+# streams, so the two must match within a small margin; the script fails when they do not.
+#
+#   bench/memory.sh [BUILD_DIR]     (default: build; the program is BUILD_DIR/rle-golomb-expand)
+#
+# Needs /usr/bin/time (Debian package "time", installed when missing) and about 1 GiB of free space
+# in the temp folder for the large output, which is removed afterwards.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+program="${1:-build}/rle-golomb-expand"
+margin_kb=1024  # the largest difference in peak resident memory taken as "the same"
+runs=3
+
+[ -x "$program" ] || { echo "no program at $program: build first"; exit 1; }
+if [ ! -x /usr/bin/time ]; then
+  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y time
+fi
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# A stream assembled bit by bit, most significant first: put_bits VALUE COUNT appends the low
+# COUNT bits of VALUE; write_stream FILE packs them, the last byte filled with zeros.
+bits=""
+put_bits() {
+  local i
+  for ((i = $2 - 1; i >= 0; i--)); do bits+=$((($1 >> i) & 1)); done
+}
+write_stream() {
+  while ((${#bits} % 8 != 0)); do bits+=0; done
+  local i
+  : >"$1"
+  for ((i = 0; i < ${#bits}; i += 8)); do
+    printf "\\$(printf %03o "$((2#${bits:i:8}))")" >>"$1"
+  done
+  bits=""
+}
+
+# 1 KiB: k = 13 (m = 8192), first value 1, one run q = 1, r = 0: 8192 ones.
+put_bits 13 8; put_bits 1 1; put_bits 2 2; put_bits 0 13
+write_stream "$work/small.rlg"
+# 1 GiB: k = 30 (m = 2^30), first value 1, eight runs q = 1, r = 0 of 2^30 bits each, alternating.
+put_bits 30 8; put_bits 1 1
+for _ in 1 2 3 4 5 6 7 8; do put_bits 2 2; put_bits 0 30; done
+write_stream "$work/large.rlg"
+
+# Prints the peak resident memory (KiB) of the largest of $runs runs and the last run's wall time,
+# or a line saying why the output is wrong.
+peak_kb() {
+  local input="$1" expected_size="$2" worst=0 peak size elapsed r
+  for ((r = 0; r < runs; r++)); do
+    /usr/bin/time -v -o "$work/time.txt" "$program" "$input" "$work/out" >/dev/null
+    peak="$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")"
+    elapsed="$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time.txt")"
+    size="$(stat -c %s "$work/out")"
+    rm -f "$work/out"
+    if [ "$size" != "$expected_size" ]; then
+      echo "$input expanded to $size bytes, not $expected_size"
+      return 1
+    fi
+    if ((peak > worst)); then worst="$peak"; fi
+  done
+  echo "$worst $elapsed"
+}
+
+small="$(peak_kb "$work/small.rlg" 1024)" || { echo "$small"; exit 1; }
+large="$(peak_kb "$work/large.rlg" 1073741824)" || { echo "$large"; exit 1; }
+read -r small_kb small_time <<<"$small"
+read -r large_kb large_time <<<"$large"
+difference=$((large_kb - small_kb))
+echo "| output | stream | peak resident memory (KiB, largest of $runs runs) | wall time (last run) |"
+echo "|---|---|---|---|"
+echo "| 1 KiB | $(stat -c %s "$work/small.rlg") bytes | $small_kb | $small_time |"
+echo "| 1 GiB | $(stat -c %s "$work/large.rlg") bytes | $large_kb | $large_time |"
+echo "Difference: $difference KiB (margin $margin_kb KiB)"
+if ((difference > margin_kb || -difference > margin_kb)); then
+  echo "FAIL: peak memory grows with the output"
+  exit 1
+fi
