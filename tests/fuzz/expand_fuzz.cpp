@@ -2,17 +2,15 @@
 // here from the stream's rules. Any sequence of bytes is a valid stream, so every input must expand
 // without a fault and to exactly the reference's bytes, through the block decoder and through the
 // bit-at-a-time one alike.
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "expand/expand.h"
+#include "fuzz_support.h"
 #include "test_support.h"
 
 namespace {
@@ -123,24 +121,6 @@ Reference DecodeReference(const std::uint8_t* data, std::size_t size) {
   }
   reference.output = std::move(packer.bytes);
   return reference;
-}
-
-// Reports a failed check and stops at once, as the fuzzer expects of a finding.
-[[noreturn]] void Fail(const char* expander, const char* what) {
-  std::printf("%s: %s\n", expander, what);
-  std::fflush(stdout);
-  std::abort();
-}
-
-// A scratch file for the expanders. In memory (a memfd, reached by its /proc path) where the host
-// offers it: on a disk-backed temp folder, creating and truncating files costs most of the time of
-// a run. Otherwise a file in the test scratch folder.
-std::string FuzzScratchPath(const char* name) {
-  const int descriptor = memfd_create(name, 0);
-  if (descriptor < 0) {
-    return ScratchPath(name);
-  }
-  return "/proc/self/fd/" + std::to_string(descriptor);
 }
 
 // One way of expanding a file, checked on every input whose expansion takes at most `maxOutput`
