@@ -49,7 +49,16 @@ std::string ScratchPath(const std::string& name) {
   return std::string(ScratchFolder()) + "/" + name;
 }
 
+std::string FreshScratchPath(const std::string& name) {
+  const std::string path = ScratchPath(name);
+  std::error_code error;
+  std::filesystem::remove(path, error);
+  return path;
+}
+
 void WriteFileBytes(const std::string& path, const Bytes& bytes) {
+  std::error_code error;
+  std::filesystem::remove(path, error);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
