@@ -64,8 +64,8 @@ CompressResult CompressFile(BitFile* input, BitFile* output, int k);
 // in blocks through a 64-bit container (see StartBlockWriter), and give the same results: the same
 // counts and sizes, the same bytes handed to the output stream and the same partial byte left in
 // `output` for CloseBitFile, the same state of `input` at the end, and on a write the stream
-// refuses the same fatal error after a prefix of the same stream. Their memory use is two blocks.
-// Without memory for the blocks they take the simple path.
+// refuses the same fatal error after a prefix of the same stream. Their memory use is a block for
+// measuring and two for writing; without memory for them they take the simple path.
 StreamSizes MeasureStreamsSimple(BitFile* input);
 StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes = kBlockBytes);
 CompressResult CompressFileSimple(BitFile* input, BitFile* output, int k);
