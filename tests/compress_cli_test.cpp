@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -185,6 +187,8 @@ TEST(CompressCliTest, AReadErrorIsFatal) {
     EXPECT_EQ(result.out, Announcement("/proc/self/mem", output) +
                               "Fatal error: Error reading /proc/self/mem\n");
     EXPECT_EQ(result.err, "");
+    // With a given k the header byte was already written; the choice of k writes nothing.
+    EXPECT_EQ(ReadFileBytes(output), k.empty() ? Bytes{} : Bytes{3});
   }
 }
 
@@ -240,6 +244,40 @@ TEST(CompressCliTest, AWriteTheDeviceRefusesIsFatal) {
   EXPECT_EQ(result.out,
             Announcement(small, "/dev/full") + "Fatal error: Fatal error in CloseBitFile!!!\n");
   EXPECT_EQ(result.err, "");
+}
+
+// A write refused part way through (here at a file size limit) ends the run as OutputBit does,
+// and what reached the file is the start of the right stream, up to the limit.
+TEST(CompressCliTest, ARefusedWriteLeavesAPrefixOfTheStream) {
+  // 300 KB of random bits at k = 0 (33 bits a run) make a stream of about 5 MB: several blocks.
+  Bytes bytes(300000);
+  std::uint64_t state = 88172645463325252u;
+  for (std::uint8_t& byte : bytes) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    byte = static_cast<std::uint8_t>(state >> 56);
+  }
+  const std::string input = ScratchPath("c-limit.bin");
+  WriteFileBytes(input, bytes);
+  const std::string whole = FreshScratchPath("c-limit-whole.rlg");
+  ASSERT_EQ(RunProgram(kCompress, {input, whole, "0"}).status, 0);
+  const Bytes stream = ReadFileBytes(whole);
+  const long long block = 1 << 20;
+  ASSERT_GT(static_cast<long long>(stream.size()), 4 * block);
+
+  for (const long long limit : {0LL, 1000LL, block + 5, 3 * block + 3}) {
+    const std::string output = FreshScratchPath("c-limit.rlg");
+    const ProgramResult result =
+        RunProgram(kCompress, {input, output, "0"}, RunOptions{.fileSizeLimit = limit});
+    EXPECT_EQ(result.status, 255) << limit;
+    EXPECT_EQ(result.out, Announcement(input, output) + "Fatal error: Fatal error in OutputBit!\n")
+        << limit;
+    EXPECT_EQ(result.err, "");
+    const Bytes written = ReadFileBytes(output);
+    EXPECT_EQ(static_cast<long long>(written.size()), limit);
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), stream.begin())) << limit;
+  }
 }
 
 // The bundled example is what the compressor makes of its picture today: expanding it and

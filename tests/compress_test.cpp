@@ -19,7 +19,7 @@ namespace {
 // Compresses `bytes` at `k` through scratch files and returns the stream.
 Bytes Compress(const Bytes& bytes, int k, CompressResult* result = nullptr) {
   const std::string inPath = ScratchPath("plain.bin");
-  const std::string outPath = ScratchPath("plain.rlg");
+  const std::string outPath = FreshScratchPath("plain.rlg");
   WriteFileBytes(inPath, bytes);
   BitFile* input = OpenInputBitFile(inPath.c_str());
   BitFile* output = OpenOutputBitFile(outPath.c_str());
@@ -37,7 +37,7 @@ Bytes Compress(const Bytes& bytes, int k, CompressResult* result = nullptr) {
 
 Bytes Expand(const Bytes& stream) {
   const std::string inPath = ScratchPath("back.rlg");
-  const std::string outPath = ScratchPath("back.bin");
+  const std::string outPath = FreshScratchPath("back.bin");
   WriteFileBytes(inPath, stream);
   BitFile* input = OpenInputBitFile(inPath.c_str());
   BitFile* output = OpenOutputBitFile(outPath.c_str());
@@ -175,7 +175,7 @@ TEST(RiceCodeTest, EveryCodeDecodesToItsLength) {
       if (length > longest || (k >= 1 && k <= 30 && (length >> k) > 100000)) {
         continue;
       }
-      const std::string path = ScratchPath("code.rlg");
+      const std::string path = FreshScratchPath("code.rlg");
       BitFile* output = OpenOutputBitFile(path.c_str());
       ASSERT_NE(output, nullptr);
       const std::uint64_t bits = WriteCode(output, k, length);

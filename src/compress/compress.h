@@ -3,9 +3,11 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "bitfile/bitfile.h"
+#include "compress/runs.h"  // kBlockBytes
 
 // Header values k and k + 32 (k >= 32) give streams that differ only in the header: m is 0 for
 // both and the remainder width repeats every 32. Classes 0..63 thus cover all 256 values; the
@@ -39,6 +41,8 @@ constexpr std::uint64_t StreamBytes(std::uint64_t bits) {
 // Reads `input` (opened for reading, at its first bit) to its end and counts what its stream
 // takes at every k. Memory use does not depend on the file's size. Stops early at a read error;
 // the caller asks InputFailed, and the counts are then of no use.
+//
+// Runs MeasureStreamsFast, or MeasureStreamsSimple in a build with RLEG_FORCE_SIMPLE_PATH.
 StreamSizes MeasureStreams(BitFile* input);
 
 // The k whose stream is the smallest in bytes; on a tie, the smaller k. Always 0..63.
@@ -50,4 +54,20 @@ int ChooseExponent(const StreamSizes& sizes);
 // is split, see WriteRun). The zero fill is CloseBitFile's. One pass; memory use does not depend
 // on the file's size. A read error ends the stream early; the caller asks InputFailed. Closes
 // neither file.
+//
+// Runs CompressFileFast, or CompressFileSimple in a build with RLEG_FORCE_SIMPLE_PATH.
 CompressResult CompressFile(BitFile* input, BitFile* output, int k);
+
+// The two paths behind MeasureStreams and CompressFile. The simple ones read a bit at a time
+// through the bit file (NextRun) and write through OutputBits (WriteRun): the reference. The fast
+// ones read `input`'s stream in blocks of `blockBytes` (see StartBlockRuns) and write `output`'s
+// in blocks through a 64-bit container (see StartBlockWriter), and give the same results: the same
+// counts and sizes, the same bytes handed to the output stream and the same partial byte left in
+// `output` for CloseBitFile, the same state of `input` at the end, and on a write the stream
+// refuses the same fatal error after a prefix of the same stream. Their memory use is a block for
+// measuring and two for writing; without memory for them they take the simple path.
+StreamSizes MeasureStreamsSimple(BitFile* input);
+StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes = kBlockBytes);
+CompressResult CompressFileSimple(BitFile* input, BitFile* output, int k);
+CompressResult CompressFileFast(BitFile* input, BitFile* output, int k,
+                                std::size_t blockBytes = kBlockBytes);

@@ -91,3 +91,51 @@ std::uint64_t WriteRun(BitFile* output, int k, std::uint64_t length) {
   }
   return bits + WriteCode(output, k, static_cast<std::uint32_t>(length));
 }
+
+CodeShape ShapeOfCodes(int k) {
+  assert(k >= 0 && k <= 255);
+  CodeShape shape{};
+  shape.usesQuotient = UsesQuotient(k);
+  shape.shift = shape.usesQuotient ? k : 0;
+  shape.remainderMask = shape.usesQuotient ? RunUnit(static_cast<std::uint32_t>(k)) - 1 : 0;
+  shape.width = Width(k);
+  shape.longest = LongestRun(k);
+  return shape;
+}
+
+namespace {
+
+// The code of one run of `length` (0..shape.longest), as WriteCode writes it. With a quotient, a
+// code of at most 32 bits (q ones, a zero, k remainder bits) goes out as one field; a longer
+// quotient as ones in bulk, then the zero and the remainder as one field of k + 1 bits. Without
+// one, the zero and the remainder are one field of width + 1 <= 33 bits.
+inline void WriteCodeToBlock(BlockWriter* writer, const CodeShape& shape, std::uint64_t length) {
+  if (shape.usesQuotient) {
+    const std::uint64_t q = length >> shape.shift;
+    const std::uint64_t r = length & shape.remainderMask;
+    if (q + 1 + static_cast<std::uint64_t>(shape.shift) <= 32) {
+      const std::uint64_t unary = (std::uint64_t{1} << (q + 1)) - 2;  // q ones, then a zero
+      WriteField(writer, unary << shape.shift | r, static_cast<int>(q) + 1 + shape.shift);
+    } else {
+      WriteOnes(writer, q);
+      WriteField(writer, r, shape.shift + 1);
+    }
+  } else {
+    WriteField(writer, length, shape.width + 1);
+  }
+}
+
+}  // namespace
+
+void WriteRunsToBlock(BlockWriter* writer, const CodeShape& shape, const std::uint64_t* lengths,
+                      std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    std::uint64_t length = lengths[i];
+    while (length > shape.longest) {
+      WriteCodeToBlock(writer, shape, shape.longest);
+      WriteCodeToBlock(writer, shape, 0);
+      length -= shape.longest;
+    }
+    WriteCodeToBlock(writer, shape, length);
+  }
+}
