@@ -1,8 +1,9 @@
 // Fuzz target: the compressor, then the expander, on arbitrary bytes. The first byte of an input
 // is the header value k (0..255), the rest the file. The file is compressed at that k and at the
-// k the compressor chooses itself; each stream must expand to the file byte for byte, carry its k
-// in the header, be as long as the compressor reports and as its measuring pass counted, and the
-// chosen stream must be no longer than the one at the given k.
+// k the compressor chooses itself, by the bit-at-a-time path and by the block path; both must
+// count the same sizes and write the same stream, and each stream must expand to the file byte for
+// byte, carry its k in the header, be as long as the compressor reports and as its measuring pass
+// counted, and the chosen stream must be no longer than the one at the given k.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,15 +18,29 @@
 namespace {
 
 // One way of measuring and compressing a file. Every entry must give the same counts and the same
-// stream as the first.
+// stream as the first, the bit-at-a-time path. The block path runs with its own block size and
+// with blocks of a word or a few, so that a small input crosses many of their edges.
 struct Compressor {
   const char* name;
   StreamSizes (*measure)(BitFile* input);
   CompressResult (*compress)(BitFile* input, BitFile* output, int k);
 };
 
+template <std::size_t blockBytes>
+StreamSizes MeasureInBlocks(BitFile* input) {
+  return MeasureStreamsFast(input, blockBytes);
+}
+
+template <std::size_t blockBytes>
+CompressResult CompressInBlocks(BitFile* input, BitFile* output, int k) {
+  return CompressFileFast(input, output, k, blockBytes);
+}
+
 constexpr Compressor kCompressors[] = {
-    {"CompressFile", MeasureStreams, CompressFile},
+    {"CompressFileSimple", MeasureStreamsSimple, CompressFileSimple},
+    {"CompressFileFast", MeasureInBlocks<kBlockBytes>, CompressInBlocks<kBlockBytes>},
+    {"CompressFileFast, 8-byte blocks", MeasureInBlocks<8>, CompressInBlocks<8>},
+    {"CompressFileFast, 40-byte blocks", MeasureInBlocks<40>, CompressInBlocks<40>},
 };
 
 BitFile* OpenInputOrFail(const std::string& path, const char* who) {
