@@ -121,10 +121,12 @@ std::vector<Case> LimitsFor(long long whole) {
       {4097, Outcome::kOutputBitFails}, {8191, Outcome::kOutputBitFails},
       {8192, Outcome::kOutputBitFails}, {8193, Outcome::kOutputBitFails},
   };
-  for (long long limit = 12288; limit < whole - 1; limit += 4096) {
+  for (long long edge = 12288; edge < whole - 1; edge += 4096) {
     // A byte write for sure only while a 16 KiB buffer's worth is still to come.
-    cases.push_back(
-        {limit, limit + 16384 <= whole ? Outcome::kOutputBitFails : Outcome::kEitherFails});
+    const Outcome outcome =
+        edge + 16384 <= whole ? Outcome::kOutputBitFails : Outcome::kEitherFails;
+    cases.push_back({edge - 1, outcome});
+    cases.push_back({edge, outcome});
   }
   cases.push_back({whole - 1, Outcome::kEitherFails});  // the last whole byte is refused
   cases.push_back({whole, Outcome::kCloseFails});       // only the last partial byte is refused
