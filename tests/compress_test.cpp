@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,20 +34,6 @@ Bytes Compress(const Bytes& bytes, int k, CompressResult* result = nullptr) {
   return ReadFileBytes(outPath);
 }
 
-Bytes Expand(const Bytes& stream) {
-  const std::string inPath = ScratchPath("back.rlg");
-  const std::string outPath = FreshScratchPath("back.bin");
-  WriteFileBytes(inPath, stream);
-  BitFile* input = OpenInputBitFile(inPath.c_str());
-  BitFile* output = OpenOutputBitFile(outPath.c_str());
-  EXPECT_NE(input, nullptr);
-  EXPECT_NE(output, nullptr);
-  ExpandFile(input, output, 0, nullptr);
-  CloseInputBitFile(input);
-  CloseBitFile(output);
-  return ReadFileBytes(outPath);
-}
-
 StreamSizes Measure(const Bytes& bytes) {
   const std::string path = ScratchPath("measured.bin");
   WriteFileBytes(path, bytes);
@@ -58,12 +43,6 @@ StreamSizes Measure(const Bytes& bytes) {
   EXPECT_FALSE(InputFailed(input));
   CloseInputBitFile(input);
   return sizes;
-}
-
-Bytes Build(const std::function<void(BitStream*)>& fields) {
-  BitStream stream;
-  fields(&stream);
-  return stream.bytes;
 }
 
 // One code of the stream as the expander reads it: q = 0 (a single 0-bit), then r.
@@ -84,7 +63,10 @@ TEST(CompressFileTest, WritesTheExpectedStreams) {
       // The expander's first worked stream, made again: 1, then 10 01 (5 ones), 0 11 (3 zeros).
       {"F8 at k = 2", {0xF8}, 2, {0x02, 0xCB}},
       {"empty at k = 5: header, first value 0, fill", {}, 5, {0x05, 0x00}},
-      {"k = 33 holds runs of 1 bit: 3 ones and 5 zeros split", {0xE0}, 33, Build([](BitStream* s) {
+      {"k = 33 holds runs of 1 bit: 3 ones and 5 zeros split",
+       {0xE0},
+       33,
+       BuildStream([](BitStream* s) {
          PutBits(s, 33, 8);  // k: m = 0, 1-bit remainders
          PutBits(s, 1, 1);   // first value 1
          for (int i = 0; i < 2; ++i) {
@@ -98,7 +80,10 @@ TEST(CompressFileTest, WritesTheExpectedStreams) {
          }
          PutShortCode(s, 1, 1);  // the fifth 0
        })},
-      {"k = 35 holds runs of 7 bits: 10 ones as 7, 0, 3", {0xFF, 0xC0}, 35, Build([](BitStream* s) {
+      {"k = 35 holds runs of 7 bits: 10 ones as 7, 0, 3",
+       {0xFF, 0xC0},
+       35,
+       BuildStream([](BitStream* s) {
          PutBits(s, 35, 8);      // k: m = 0, 3-bit remainders
          PutBits(s, 1, 1);       // first value 1
          PutShortCode(s, 7, 3);  // 7 ones
@@ -106,26 +91,26 @@ TEST(CompressFileTest, WritesTheExpectedStreams) {
          PutShortCode(s, 3, 3);  // 3 ones
          PutShortCode(s, 6, 3);  // 6 zeros
        })},
-      {"k = 0: q = 0 and a 32-bit remainder", {0x80}, 0, Build([](BitStream* s) {
+      {"k = 0: q = 0 and a 32-bit remainder", {0x80}, 0, BuildStream([](BitStream* s) {
          PutBits(s, 0, 8);        // k: m = 1, 32-bit remainders
          PutBits(s, 1, 1);        // first value 1
          PutShortCode(s, 1, 32);  // 1 one
          PutShortCode(s, 7, 32);  // 7 zeros
        })},
-      {"k = 31: q = 0 and a 31-bit remainder", {0x80}, 31, Build([](BitStream* s) {
+      {"k = 31: q = 0 and a 31-bit remainder", {0x80}, 31, BuildStream([](BitStream* s) {
          PutBits(s, 31, 8);       // k: m = -2^31, 31-bit remainders
          PutBits(s, 1, 1);        // first value 1
          PutShortCode(s, 1, 31);  // 1 one
          PutShortCode(s, 7, 31);  // 7 zeros
        })},
-      {"k = 64 writes what k = 32 writes", {0x80}, 64, Build([](BitStream* s) {
+      {"k = 64 writes what k = 32 writes", {0x80}, 64, BuildStream([](BitStream* s) {
          PutBits(s, 64, 8);       // k: m = 0, 32-bit remainders
          PutBits(s, 1, 1);        // first value 1
          PutShortCode(s, 1, 32);  // 1 one
          PutShortCode(s, 7, 32);  // 7 zeros
        })},
       {"k = 1: a quotient of 40 ones crosses 32-bit fields", Bytes(10, 0xFF), 1,
-       Build([](BitStream* s) {
+       BuildStream([](BitStream* s) {
          PutBits(s, 1, 8);  // k: m = 2
          PutBits(s, 1, 1);  // first value 1
          PutUnary(s, 40);   // q = 40
@@ -134,7 +119,7 @@ TEST(CompressFileTest, WritesTheExpectedStreams) {
   };
   for (const GoldenCase& c : cases) {
     EXPECT_EQ(Compress(c.input, c.k), c.stream) << c.name;
-    EXPECT_EQ(Expand(c.stream), c.input) << c.name;
+    EXPECT_EQ(ExpandBytes(c.stream), c.input) << c.name;
   }
 }
 
@@ -226,7 +211,7 @@ TEST(CompressFileTest, EveryFileRoundTripsAtEveryK) {
                                classStreams[static_cast<std::size_t>(c)].end()))
             << file.name << ", k = " << k;
       }
-      EXPECT_EQ(Expand(stream), file.bytes) << file.name << ", k = " << k;
+      EXPECT_EQ(ExpandBytes(stream), file.bytes) << file.name << ", k = " << k;
     }
   }
 }

@@ -3,34 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
 
 namespace {
-
-Bytes Expand(const Bytes& stream) {
-  const std::string inPath = ScratchPath("stream.rlg");
-  const std::string outPath = ScratchPath("stream.out");
-  WriteFileBytes(inPath, stream);
-  BitFile* input = OpenInputBitFile(inPath.c_str());
-  BitFile* output = OpenOutputBitFile(outPath.c_str());
-  EXPECT_NE(input, nullptr);
-  EXPECT_NE(output, nullptr);
-  ExpandFile(input, output, 0, nullptr);
-  EXPECT_FALSE(InputFailed(input));
-  CloseInputBitFile(input);
-  CloseBitFile(output);
-  return ReadFileBytes(outPath);
-}
-
-Bytes Build(const std::function<void(BitStream*)>& fields) {
-  BitStream stream;
-  fields(&stream);
-  return stream.bytes;
-}
 
 struct Case {
   const char* name;
@@ -55,7 +33,7 @@ const std::vector<Case>& Cases() {
        {0x1F, 0xC0, 0x00, 0x00, 0x01, 0x70, 0x00, 0x00, 0x00, 0x30},
        {0x00}},
       {"k255: m is 0, the remainder 31 bits",
-       Build([](BitStream* s) {
+       BuildStream([](BitStream* s) {
          PutBits(s, 255, 8);  // k
          PutBits(s, 0, 1);    // first value 0
          PutUnary(s, 5);      // q = 5, multiplied by m = 0
@@ -65,7 +43,7 @@ const std::vector<Case>& Cases() {
        }),
        {0x00, 0x70}},
       {"k30: 2*m is negative and 4*m wraps to 0",
-       Build([](BitStream* s) {
+       BuildStream([](BitStream* s) {
          PutBits(s, 30, 8);  // k, m = 2^30
          PutBits(s, 1, 1);   // first value 1
          PutUnary(s, 2);     // q = 2: L = 2^31, negative
@@ -77,7 +55,7 @@ const std::vector<Case>& Cases() {
        }),
        {0x20}},
       {"a zero-length run still switches the value",
-       Build([](BitStream* s) {
+       BuildStream([](BitStream* s) {
          PutBits(s, 1, 8);  // k = 1
          PutBits(s, 1, 1);  // first value 1
          PutUnary(s, 0);    // q = 0
@@ -88,7 +66,7 @@ const std::vector<Case>& Cases() {
        }),
        {0x00}},
       {"a quotient running into the end ends the expansion",
-       Build([](BitStream* s) {
+       BuildStream([](BitStream* s) {
          PutBits(s, 2, 8);  // k = 2
          PutBits(s, 1, 1);  // first value 1
          PutUnary(s, 1);    // q = 1
@@ -97,7 +75,7 @@ const std::vector<Case>& Cases() {
        }),
        {0xF8}},
       {"a remainder cut off by the end drops its run",
-       Build([](BitStream* s) {
+       BuildStream([](BitStream* s) {
          PutBits(s, 8, 8);     // k = 8
          PutBits(s, 1, 1);     // first value 1
          PutUnary(s, 0);       // q = 0
@@ -105,7 +83,7 @@ const std::vector<Case>& Cases() {
        }),
        {}},
       {"a long run crosses bytes",
-       Build([](BitStream* s) {
+       BuildStream([](BitStream* s) {
          PutBits(s, 4, 8);  // k = 4
          PutBits(s, 1, 1);  // first value 1
          PutUnary(s, 3);    // q = 3
@@ -120,7 +98,7 @@ const std::vector<Case>& Cases() {
 
 TEST(ExpandFileTest, DecodesEveryStreamOfTheTable) {
   for (const Case& c : Cases()) {
-    EXPECT_EQ(Expand(c.stream), c.expected) << c.name;
+    EXPECT_EQ(ExpandBytes(c.stream), c.expected) << c.name;
   }
 }
 
@@ -129,14 +107,14 @@ TEST(ExpandFileTest, DecodesEveryStreamOfTheTable) {
 TEST(ExpandFileTest, EveryHeaderValueDecodes) {
   for (int k = 0; k <= 255; ++k) {
     const int width = ((k - 1) & 31) + 1;
-    const Bytes stream = Build([&](BitStream* s) {
+    const Bytes stream = BuildStream([&](BitStream* s) {
       PutBits(s, static_cast<std::uint32_t>(k), 8);  // k
       PutBits(s, 1, 1);                              // first value 1
       PutUnary(s, 0);                                // q = 0
       PutBits(s, 3, width);                          // r = 3, or its low bit when 1 bit wide
     });
     const Bytes expected = width == 1 ? Bytes{0x80} : Bytes{0xE0};
-    EXPECT_EQ(Expand(stream), expected) << "k = " << k;
+    EXPECT_EQ(ExpandBytes(stream), expected) << "k = " << k;
   }
 }
 

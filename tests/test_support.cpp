@@ -2,6 +2,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+
+#include "expand/expand.h"
 
 namespace {
 
@@ -161,6 +164,27 @@ const std::vector<SampleFile>& SampleFiles() {
       {"mixed runs", MixedRuns()},
   };
   return files;
+}
+
+Bytes BuildStream(const std::function<void(BitStream*)>& fields) {
+  BitStream stream;
+  fields(&stream);
+  return stream.bytes;
+}
+
+Bytes ExpandBytes(const Bytes& stream) {
+  const std::string inPath = ScratchPath("expand-bytes.rlg");
+  const std::string outPath = FreshScratchPath("expand-bytes.out");
+  WriteFileBytes(inPath, stream);
+  BitFile* input = OpenInputBitFile(inPath.c_str());
+  BitFile* output = OpenOutputBitFile(outPath.c_str());
+  EXPECT_NE(input, nullptr);
+  EXPECT_NE(output, nullptr);
+  ExpandFile(input, output, 0, nullptr);
+  EXPECT_FALSE(InputFailed(input));
+  CloseInputBitFile(input);
+  CloseBitFile(output);
+  return ReadFileBytes(outPath);
 }
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,

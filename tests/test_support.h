@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,13 @@ struct BitStream {
 void PutBits(BitStream* stream, std::uint32_t value, int count);
 // Appends `ones` one-bits and a zero-bit: a unary quotient.
 void PutUnary(BitStream* stream, std::uint32_t ones);
+
+// The bytes of a stream that `fields` assembles with PutBits and PutUnary.
+Bytes BuildStream(const std::function<void(BitStream*)>& fields);
+
+// Expands `stream` with ExpandFile through scratch files and returns the expanded bytes; a read
+// error on the way fails the calling test.
+Bytes ExpandBytes(const Bytes& stream);
 
 // A small file of the round-trip tables.
 struct SampleFile {
