@@ -121,21 +121,7 @@ TEST(ExpandCliTest, OutputInAMissingFolderIsFatal) {
 }
 
 TEST(ExpandCliTest, TheSameFileUnderAnyNameIsRefusedAndKept) {
-  const std::string input = ScratchPath("same.rlg");
-  const Bytes stream = {0x02, 0xCB};
-  WriteFileBytes(input, stream);
-  const std::string hardLink = ScratchPath("same-hard.rlg");
-  const std::string symLink = ScratchPath("same-sym.rlg");
-  std::filesystem::create_hard_link(input, hardLink);
-  std::filesystem::create_symlink(input, symLink);
-  const std::string otherSpelling = ScratchPath("./same.rlg");
-  for (const std::string& output : {input, hardLink, symLink, otherSpelling}) {
-    const ProgramResult result = RunProgram(kProgram, {input, output});
-    EXPECT_EQ(result.status, 255) << output;
-    EXPECT_EQ(result.out,
-              "Fatal error: Error opening " + output + " for output: same file as input\n");
-    EXPECT_EQ(ReadFileBytes(input), stream);
-  }
+  ExpectSameFileRefusedAndKept(kProgram, "same.rlg", {0x02, 0xCB});
 }
 
 TEST(ExpandCliTest, AReadErrorIsFatalAfterTheBytesWrittenSoFar) {

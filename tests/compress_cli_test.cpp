@@ -160,21 +160,7 @@ TEST(CompressCliTest, OutputInAMissingFolderIsFatal) {
 }
 
 TEST(CompressCliTest, TheSameFileUnderAnyNameIsRefusedAndKept) {
-  const std::string input = ScratchPath("c-same.bin");
-  const Bytes bytes = {0xF8, 0x00, 0x42};
-  WriteFileBytes(input, bytes);
-  const std::string hardLink = ScratchPath("c-same-hard.bin");
-  const std::string symLink = ScratchPath("c-same-sym.bin");
-  std::filesystem::create_hard_link(input, hardLink);
-  std::filesystem::create_symlink(input, symLink);
-  const std::string otherSpelling = ScratchPath("./c-same.bin");
-  for (const std::string& output : {input, hardLink, symLink, otherSpelling}) {
-    const ProgramResult result = RunProgram(kCompress, {input, output});
-    EXPECT_EQ(result.status, 255) << output;
-    EXPECT_EQ(result.out,
-              "Fatal error: Error opening " + output + " for output: same file as input\n");
-    EXPECT_EQ(ReadFileBytes(input), bytes);
-  }
+  ExpectSameFileRefusedAndKept(kCompress, "c-same.bin", {0xF8, 0x00, 0x42});
 }
 
 TEST(CompressCliTest, AReadErrorIsFatal) {

@@ -272,3 +272,21 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }
+
+void ExpectSameFileRefusedAndKept(const std::string& program, const std::string& stem,
+                                  const Bytes& bytes) {
+  const std::string input = ScratchPath(stem);
+  WriteFileBytes(input, bytes);
+  const std::string hardLink = ScratchPath(stem + "-hard");
+  const std::string symLink = ScratchPath(stem + "-sym");
+  std::filesystem::create_hard_link(input, hardLink);
+  std::filesystem::create_symlink(input, symLink);
+  const std::string otherSpelling = ScratchPath("./" + stem);
+  for (const std::string& output : {input, hardLink, symLink, otherSpelling}) {
+    const ProgramResult result = RunProgram(program, {input, output});
+    EXPECT_EQ(result.status, 255) << output;
+    EXPECT_EQ(result.out,
+              "Fatal error: Error opening " + output + " for output: same file as input\n");
+    EXPECT_EQ(ReadFileBytes(input), bytes);
+  }
+}

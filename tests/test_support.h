@@ -68,3 +68,10 @@ struct RunOptions {
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const RunOptions& options = {});
+
+// Runs `program` with an input holding `bytes` and, as the output, that same file under four names
+// (itself, a hard link, a symbolic link, another spelling of its path). Each run must end with
+// status 255 and the same-file message, and leave the input as it was. `stem` names the scratch
+// files, so that callers do not share them.
+void ExpectSameFileRefusedAndKept(const std::string& program, const std::string& stem,
+                                  const Bytes& bytes);
