@@ -1,0 +1,222 @@
+/* rlegolomb: the RLE_Golomb bit-stream codec.
+ *
+ * A stream describes a bit string as runs of equal bits whose values alternate. It holds an 8-bit
+ * exponent k (m = 2^k, in wrapping 32-bit arithmetic), the 1-bit value of the first run, then one
+ * Rice code per run until the stream ends: a unary quotient q (q one-bits and a zero-bit) and a
+ * remainder r of ((k - 1) AND 31) + 1 bits. A run has q*m + r bits (32-bit wrapping; 0 or below,
+ * as a signed value, writes nothing) and every code switches the value. Bits are packed most
+ * significant first; the expansion's last byte is completed with zero bits. There is no length
+ * field and no end marker: the stream ends where its bytes end.
+ *
+ * Using it
+ *   One-shot, on whole buffers:
+ *     rlegolomb_expanded_bits(src, n)        the exact size of the expansion, without writing it;
+ *     rlegolomb_expand(src, n, dst, cap, &size);
+ *     rlegolomb_compress(src, n, k, dst, cap, &size)   with k = -1 to choose k;
+ *     rlegolomb_compress_bound(n, k)          a dst capacity that always suffices.
+ *   Streaming, for files, sockets and pipes: a decoder (or an encoder) object, fed with an input
+ *   piece and an output room at a time, in the style of zlib's and zstd's stream calls:
+ *
+ *     rlegolomb_decoder* d = rlegolomb_decoder_create();
+ *     rlegolomb_decoder_set_limit(d, 1u << 30);          optional: refuse expansions over 1 GiB
+ *     for each input piece (final = 1 with the last one, which may be empty):
+ *       rlegolomb_in in = {piece, piece_size, 0};
+ *       do {
+ *         rlegolomb_out out = {buffer, sizeof buffer, 0};
+ *         status = rlegolomb_decode(d, &out, &in, final);
+ *         write out.pos bytes of buffer;
+ *       } while (status == RLEGOLOMB_MORE && (in.pos < in.size || final));
+ *       status < 0: an error (rlegolomb_status_text); DONE: the whole expansion has been given.
+ *     rlegolomb_decoder_free(d);
+ *
+ *   docs/API.md has whole programs.
+ *
+ * Guarantees
+ *   - No function prints, exits, aborts or keeps global mutable state: any number of objects can
+ *     be used at once on different threads (one object by one thread at a time), and the one-shot
+ *     calls are reentrant.
+ *   - Every input is valid data; no byte sequence makes a call fail or read out of bounds.
+ *   - Memory is fixed per object, whatever the stream: a decoder takes about 17 KiB (its state and
+ *     a table for short codes), an encoder and a sizer under 1 KiB and about 33 KiB. Nothing is
+ *     allocated after create, and the one-shot calls allocate one such object for their length.
+ *   - Buffers belong to the caller; the library keeps no pointer to them between calls.
+ */
+#ifndef RLEGOLOMB_H
+#define RLEGOLOMB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(RLEGOLOMB_STATIC_DEFINE)
+#define RLEGOLOMB_API
+#elif defined(RLEGOLOMB_BUILDING)
+#define RLEGOLOMB_API __attribute__((visibility("default")))
+#else
+#define RLEGOLOMB_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define RLEGOLOMB_VERSION_MAJOR 0
+#define RLEGOLOMB_VERSION_MINOR 2
+#define RLEGOLOMB_VERSION_PATCH 0
+
+/* The method's name, as programs announce it. */
+#define RLEGOLOMB_METHOD_NAME "RLE_Golomb"
+
+/* The library's version, "MAJOR.MINOR.PATCH". */
+RLEGOLOMB_API const char* rlegolomb_version(void);
+
+/* An input piece: the call reads src[pos..size) and advances pos past what it consumed. */
+typedef struct rlegolomb_in {
+  const void* src;
+  size_t size;
+  size_t pos;
+} rlegolomb_in;
+
+/* An output room: the call writes dst[pos..size) and advances pos past what it wrote. Bytes of
+ * dst between the new pos and size may have been overwritten too (with bytes of no meaning). */
+typedef struct rlegolomb_out {
+  void* dst;
+  size_t size;
+  size_t pos;
+} rlegolomb_out;
+
+typedef enum rlegolomb_status {
+  RLEGOLOMB_DONE = 0,           /* the stream is finished and all its output is in out */
+  RLEGOLOMB_MORE = 1,           /* stopped: in used up (not final) or out full; call again */
+  RLEGOLOMB_ERROR_LIMIT = -1,   /* the output would pass the limit (or dst_capacity) */
+  RLEGOLOMB_ERROR_MEMORY = -2,  /* an object could not be allocated */
+  RLEGOLOMB_ERROR_ARGUMENT = -3 /* a null object, pos > size, k outside its range */
+} rlegolomb_status;
+
+/* A short English text for a status ("done", "output limit exceeded", ...); never null, also for
+ * values outside the enum. */
+RLEGOLOMB_API const char* rlegolomb_status_text(rlegolomb_status status);
+
+/* ---- Decoding ------------------------------------------------------------------------------- */
+
+typedef struct rlegolomb_decoder rlegolomb_decoder;
+
+/* A decoder at the start of a stream, with no limit; null when memory runs out. */
+RLEGOLOMB_API rlegolomb_decoder* rlegolomb_decoder_create(void);
+/* Releases a decoder; null is a no-op. */
+RLEGOLOMB_API void rlegolomb_decoder_free(rlegolomb_decoder* d);
+/* Starts a new stream; keeps the limit. */
+RLEGOLOMB_API void rlegolomb_decoder_reset(rlegolomb_decoder* d);
+/* Caps the expansion at max_output_bytes bytes (0: no limit). Takes effect for the stream being
+ * decoded; a limit below what has already been written ends it at the next call. */
+RLEGOLOMB_API void rlegolomb_decoder_set_limit(rlegolomb_decoder* d, uint64_t max_output_bytes);
+
+/* Decodes from in->src + in->pos up to in->size into out->dst + out->pos up to out->size,
+ * advancing both pos fields. Whatever part of an unfinished code it has consumed stays inside the
+ * decoder, so the caller never holds input back; it can stop anywhere (inside the header, a
+ * quotient, a remainder, or a run of 2^31 - 1 bits with a 1-byte output room).
+ *
+ * final non-zero: in holds the rest of the stream. The stream's end rules apply (a quotient that
+ * runs into the end ends the stream, a code whose remainder is cut off is dropped), the last partial
+ * byte is completed with zero bits, and DONE comes once all of the expansion is in out; until then
+ * MORE, and the caller calls again, still with final set (with more output room).
+ *
+ * Returns:
+ *   DONE   the stream is finished and its whole expansion has been written. Further calls give
+ *          DONE and write nothing, until reset.
+ *   MORE   in is used up (and final was 0), or out is full; MORE never comes while both input and
+ *          output room are left.
+ *   ERROR_LIMIT    the expansion would pass the limit: exactly the first `limit` bytes have been
+ *          written (over this and earlier calls); it is returned again, writing nothing, until reset.
+ *   ERROR_ARGUMENT a null pointer, or pos > size in in or out; nothing is read or written.
+ * For every way of cutting the input and the output into pieces (of 0 and 1 bytes included), the
+ * bytes written are the same. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_decode(rlegolomb_decoder* d, rlegolomb_out* out,
+                                                rlegolomb_in* in, int final);
+
+/* The length of the expansion in bits so far, before the zero fill: after DONE, the exact length
+ * of the whole expansion (its byte count is (bits + 7) / 8). 0 for null. */
+RLEGOLOMB_API uint64_t rlegolomb_decoder_bits(const rlegolomb_decoder* d);
+
+/* The stream's k (0..255) once the header has been read, else -1 (also for null). */
+RLEGOLOMB_API int rlegolomb_decoder_k(const rlegolomb_decoder* d);
+
+/* The run codes decoded so far, zero-length runs and split codes included. 0 for null. */
+RLEGOLOMB_API uint64_t rlegolomb_decoder_codes(const rlegolomb_decoder* d);
+
+/* One-shot expansion of the whole stream src[0..src_size) into dst[0..dst_capacity).
+ * DONE with *dst_size the byte count. ERROR_LIMIT when the expansion needs more than dst_capacity
+ * bytes: dst then holds the first dst_capacity bytes and *dst_size is dst_capacity.
+ * ERROR_ARGUMENT for a null dst_size, or a null src or dst with a non-zero size. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_expand(const void* src, size_t src_size, void* dst,
+                                                size_t dst_capacity, size_t* dst_size);
+
+/* The exact length in bits of the expansion of src[0..src_size), before the zero fill, found at
+ * decoding speed without writing anything: allocate (bits + 7) / 8 bytes, then expand. 0 for a null
+ * src. */
+RLEGOLOMB_API uint64_t rlegolomb_expanded_bits(const void* src, size_t src_size);
+
+/* ---- Encoding ------------------------------------------------------------------------------- */
+
+typedef struct rlegolomb_encoder rlegolomb_encoder;
+
+/* An encoder that writes streams with header value k (0..255); null for any other k or when
+ * memory runs out. */
+RLEGOLOMB_API rlegolomb_encoder* rlegolomb_encoder_create(int k);
+/* Releases an encoder; null is a no-op. */
+RLEGOLOMB_API void rlegolomb_encoder_free(rlegolomb_encoder* e);
+/* Starts a new stream with the same k. */
+RLEGOLOMB_API void rlegolomb_encoder_reset(rlegolomb_encoder* e);
+
+/* Compresses in->src[pos..size) into out->dst[pos..size), advancing both. The stream is the one
+ * rle-golomb-compress writes for the whole input at this k, however the input and the output are
+ * cut into pieces: k, the first input bit (0 for an empty input), one code per run of equal bits
+ * (the cheapest code at k; a run longer than one code holds is split into the longest run, a run
+ * of length 0 and the rest, again and again), zero bits to the byte.
+ * final non-zero: in holds the rest of the input. Returns DONE once the whole stream is in out
+ * (then DONE, writing nothing, until reset), MORE when in is used up (not final) or out is full,
+ * ERROR_ARGUMENT as rlegolomb_decode does. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_encode(rlegolomb_encoder* e, rlegolomb_out* out,
+                                                rlegolomb_in* in, int final);
+
+/* The k (0..63) whose stream of src[0..src_size) is the smallest in bytes, the smaller k on a tie:
+ * the k rle-golomb-compress chooses. Any k from 64 up gives the same stream as one below 64 but
+ * for the header. -1 for a null src with a non-zero size. */
+RLEGOLOMB_API int rlegolomb_choose_k(const void* src, size_t src_size);
+
+/* A dst capacity that no src_size-byte input exceeds at k (0..255), or at any k for k = -1; 0 for
+ * any other k. SIZE_MAX when the bound does not fit a size_t. */
+RLEGOLOMB_API size_t rlegolomb_compress_bound(size_t src_size, int k);
+
+/* One-shot compression with k 0..255, or -1 to choose it (rlegolomb_choose_k). DONE with
+ * *dst_size the stream's size; ERROR_LIMIT when the stream needs more than dst_capacity bytes
+ * (dst then holds its first dst_capacity bytes); ERROR_ARGUMENT for a bad k or pointer. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_compress(const void* src, size_t src_size, int k,
+                                                  void* dst, size_t dst_capacity,
+                                                  size_t* dst_size);
+
+/* ---- Measuring, for choosing k over a stream of pieces --------------------------------------- */
+
+typedef struct rlegolomb_sizer rlegolomb_sizer;
+
+/* A sizer that has seen no input; null when memory runs out. */
+RLEGOLOMB_API rlegolomb_sizer* rlegolomb_sizer_create(void);
+/* Releases a sizer; null is a no-op. */
+RLEGOLOMB_API void rlegolomb_sizer_free(rlegolomb_sizer* s);
+/* Forgets all input. */
+RLEGOLOMB_API void rlegolomb_sizer_reset(rlegolomb_sizer* s);
+/* Takes the next src_size bytes of the input. ERROR_ARGUMENT for a null s, or a null src with a
+ * non-zero size; else MORE. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_sizer_update(rlegolomb_sizer* s, const void* src,
+                                                      size_t src_size);
+/* The size in bytes of the stream at k (0..255) of all input so far; 0 for a null s or a bad k. */
+RLEGOLOMB_API uint64_t rlegolomb_sizer_stream_bytes(const rlegolomb_sizer* s, int k);
+/* The k (0..63) of the smallest stream of all input so far, the smaller on a tie; -1 for null. */
+RLEGOLOMB_API int rlegolomb_sizer_choose_k(const rlegolomb_sizer* s);
+/* The input bytes taken so far; 0 for null. */
+RLEGOLOMB_API uint64_t rlegolomb_sizer_input_bytes(const rlegolomb_sizer* s);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* RLEGOLOMB_H */
