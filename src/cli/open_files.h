@@ -8,6 +8,13 @@ struct OpenFiles {
   BitFile* output;
 };
 
+// How many times a program run reads its input.
+enum class InputPasses {
+  kOne,
+  // The compressor without k: once to measure, once to write.
+  kTwo,
+};
+
 // Opens `inputName` for reading, then `outputName` for writing (creating or truncating it), or ends
 // the process through FatalError:
 // - "Error opening <input> for input\n" when the input cannot be opened (a missing file, a
@@ -15,8 +22,13 @@ struct OpenFiles {
 // - "Error opening <output> for output: same file as input\n" when the output is the input under
 //   any name (the truncation would destroy the input before it is read); the input is left as it
 //   was;
+// - with `passes` kTwo, "Error reading <input> a second time: give k to compress it in one pass\n"
+//   when the input cannot be read twice: it is neither a regular file nor anything else lseek can
+//   rewind (a pipe, a FIFO, a terminal). Found without reading a byte, before the output is
+//   opened: an existing output keeps its bytes, and none is created;
 // - "Error opening <output> for output\n" when the output cannot be created (a missing folder).
-OpenFiles OpenFilesOrExit(const char* inputName, const char* outputName);
+OpenFiles OpenFilesOrExit(const char* inputName, const char* outputName,
+                          InputPasses passes = InputPasses::kOne);
 
 // Ends the process through FatalError with "Error reading <input>\n" when a read of `input` failed
 // (as distinct from meeting its end).
