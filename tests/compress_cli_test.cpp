@@ -269,6 +269,26 @@ TEST(CompressCliTest, APipeOrAFifoNeedsAGivenK) {
   }
 }
 
+// A closed standard descriptor is opened on /dev/null first: the output file cannot take it, so the
+// console text never lands inside the output; with k chosen, the input is still read twice.
+TEST(CompressCliTest, ClosedStandardDescriptorsChangeNothingInTheOutput) {
+  const std::string input = ScratchPath("c-closed.bin");
+  const std::string output = ScratchPath("c-closed.rlg");
+  WriteFileBytes(input, {0xF8});
+  ExpectClosedStandardDescriptorsChangeNothing(
+      {.program = kCompress,
+       .arguments = {input, output, "2"},
+       .output = output,
+       .console = Announcement(input, output) + "k = 2: 1 bytes in, 2 bytes out\n\n",
+       .expected = {0x02, 0xCB}});
+  ExpectClosedStandardDescriptorsChangeNothing(
+      {.program = kCompress,
+       .arguments = {input, output},
+       .output = output,
+       .console = Announcement(input, output) + "k = 1 (chosen): 1 bytes in, 2 bytes out\n\n",
+       .expected = {0x01, 0xED}});
+}
+
 TEST(CompressCliTest, AWriteTheDeviceRefusesIsFatal) {
   if (!FileExists("/dev/full")) {
     GTEST_SKIP() << "no /dev/full here";

@@ -33,6 +33,7 @@ int ParseExponent(const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  EnsureStandardDescriptorsOpen();
   std::setbuf(stdout, nullptr);
   if (argc < 3) {
     // With no arguments at all there is no program path to read.

@@ -1,8 +1,10 @@
 // The opening rules of the programs, in one place so that both entries behave alike.
 #include "cli/open_files.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -19,6 +21,22 @@ bool CanBeReadTwice(const BitFile* input) {
 }
 
 }  // namespace
+
+void EnsureStandardDescriptorsOpen() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) {
+      continue;
+    }
+    // The lowest free descriptor is this one: those below it are open by now.
+    const int opened = open("/dev/null", O_RDWR);
+    if (opened != descriptor) {
+      if (opened >= 0) {
+        close(opened);
+      }
+      FatalError("Error opening /dev/null\n");
+    }
+  }
+}
 
 OpenFiles OpenFilesOrExit(const char* inputName, const char* outputName, InputPasses passes) {
   BitFile* input = OpenInputBitFile(inputName);

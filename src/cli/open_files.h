@@ -15,6 +15,13 @@ enum class InputPasses {
   kTwo,
 };
 
+// Makes sure that descriptors 0, 1 and 2 are open, as the standard tools do: each one that is
+// closed is opened on /dev/null (for reading and writing), so that no file opened later takes it
+// and the console text cannot land inside the output. Descriptors already open are left alone.
+// Ends the process through FatalError with "Error opening /dev/null\n" when /dev/null cannot be
+// opened. Call it first thing in `main`, before any file is opened.
+void EnsureStandardDescriptorsOpen();
+
 // Opens `inputName` for reading, then `outputName` for writing (creating or truncating it), or ends
 // the process through FatalError:
 // - "Error opening <input> for input\n" when the input cannot be opened (a missing file, a
