@@ -424,6 +424,60 @@ rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
   }
 }
 
+// The expansion's length without the expansion: the codes decoded as DecodeStepwise decodes them,
+// their run lengths added up instead of written.
+std::uint64_t CountExpandedBits(const std::uint8_t* in, std::size_t size) {
+  std::uint64_t bits = 0;
+  unsigned count = 0;
+  std::size_t next = 0;
+  const auto refill = [&] {
+    if (size - next >= 8) {
+      bits |= LoadBigEndian(in + next) >> count;
+      next += (kMostValidBits - count) >> 3;
+      count |= kRefilledBits;
+    } else {
+      for (; count <= kRefilledBits && next < size; ++next, count += 8) {
+        bits |= std::uint64_t{in[next]} << (kRefilledBits - count);
+      }
+    }
+  };
+  refill();
+  if (count < kHeaderBits + 1) {
+    return 0;
+  }
+  const auto k = static_cast<std::uint32_t>(bits >> 56);
+  const unsigned unitShift = k & 31;
+  const std::uint32_t unitMask = RunUnit(k) != 0 ? ~std::uint32_t{0} : 0;
+  const auto width = static_cast<unsigned>(RemainderBits(k));
+  bits <<= kHeaderBits + 1;
+  count -= kHeaderBits + 1;
+  std::uint64_t total = 0;
+  std::uint32_t q = 0;
+  for (;;) {
+    if (count < kRefilledBits) {
+      refill();
+    }
+    const unsigned ones = std::min(LeadingOnes(bits), count);
+    if (ones == count || ones + 1 + width > count) {
+      if (next == size) {
+        return total;  // a quotient into the end, or a remainder cut off
+      }
+      q += ones;
+      bits = ones == count ? 0 : bits << ones;
+      count -= ones;
+      continue;
+    }
+    q += ones;
+    bits = (bits << ones) << 1;
+    const auto r = static_cast<std::uint32_t>(bits >> (64 - width));
+    bits <<= width;
+    count -= ones + 1 + width;
+    const std::uint32_t length = ((q << unitShift) & unitMask) + r;
+    total += static_cast<std::int32_t>(length) > 0 ? length : 0;
+    q = 0;
+  }
+}
+
 void ResetStream(rlegolomb_decoder* d) {
   d->phase = Phase::kHeader;
   d->headerRead = false;
@@ -508,6 +562,12 @@ uint64_t rlegolomb_decoder_bits(const rlegolomb_decoder* d) {
 
 int rlegolomb_decoder_k(const rlegolomb_decoder* d) {
   return d != nullptr && d->headerRead ? static_cast<int>(d->k) : -1;
+}
+
+uint64_t rlegolomb_expanded_bits(const void* src, size_t src_size) {
+  return src == nullptr ? 0
+                        : rlegolomb::CountExpandedBits(static_cast<const std::uint8_t*>(src),
+                                                       src_size);
 }
 
 uint64_t rlegolomb_decoder_codes(const rlegolomb_decoder* d) {
