@@ -31,6 +31,7 @@
 #include <new>
 
 #include "bits.h"
+#include "cpu.h"
 #include "decoder_state.h"
 #include "format.h"
 #include "rlegolomb.h"
@@ -246,7 +247,7 @@ Step DecodeStepwise(rlegolomb_decoder* d, Window* w, bool final) {
 // with no run pending, the record up to date. One copy with the group table and one without, so
 // that neither carries the other's branch and registers.
 template <bool kGrouped>
-void DecodeFast(rlegolomb_decoder* d, Window* w) {
+[[gnu::always_inline]] inline void DecodeFastBody(rlegolomb_decoder* d, Window* w) {
   const unsigned unitShift = d->unitShift;
   const std::uint32_t unitMask = d->unitMask;
   const unsigned width = d->width;
@@ -266,13 +267,11 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
   std::uint32_t quotientLeft = 0;
 
   while (next <= inputStop && filled <= roomStop) {
-    // Refill only once the container runs low: a refill every code would put a load on the chain
-    // from one code to the next. Between refills that chain is a count of ones and three shifts.
-    if (count < kRefillBelow) {
-      bits |= LoadBigEndian(in + next) >> count;
-      next += (kMostValidBits - count) >> 3;
-      count |= kRefilledBits;
-    }
+    // Refill every step, without a branch: a branch on the container running low follows the
+    // code lengths and mispredicts often enough to cost more than the load.
+    bits |= LoadBigEndian(in + next) >> count;
+    next += (kMostValidBits - count) >> 3;
+    count |= kRefilledBits;
     if constexpr (kGrouped) {
       const CodeGroup group = groups[bits >> (64 - kGroupBits)];
       if (group.codes != 0) {
@@ -285,9 +284,9 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
         const std::uint64_t carry = (pattern << (63 - used)) << 1;
         const unsigned end = used + group.length;
         StoreBigEndian(out + filled, head);
-        const bool complete = end >= 64;
-        filled += complete ? 8 : 0;
-        word = complete ? carry : head;
+        const std::uint64_t complete = std::uint64_t{0} - std::uint64_t{end >= 64};
+        filled += complete & 8;
+        word = (carry & complete) | (head & ~complete);
         used = end & 63;
         fill ^= std::uint64_t{0} - (group.codes & 1u);
         codes += group.codes;
@@ -345,7 +344,9 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
       std::memcpy(out + filled + 24, &fill, 8);
       const unsigned words = total >> 6;
       filled += 8 * std::size_t{words};
-      word = words != 0 ? fill & ~(~std::uint64_t{0} >> (total & 63)) : head;
+      // A select by mask: as a branch it would follow the run lengths and mispredict.
+      const std::uint64_t whole = std::uint64_t{0} - std::uint64_t{words != 0};
+      word = (fill & ~(~std::uint64_t{0} >> (total & 63)) & whole) | (head & ~whole);
       used = total & 63;
     } else if (static_cast<std::int32_t>(length) > 0) {
       // A long run: complete the word, memset whole bytes, keep the tail in the word, when the
@@ -392,6 +393,17 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
   d->runMask = fill;
   d->codes = codes;
   d->quotient = quotientLeft;
+}
+
+// The block loop for the baseline processor, and again for one with BMI2 and LZCNT (see cpu.h).
+template <bool kGrouped>
+void DecodeFast(rlegolomb_decoder* d, Window* w) {
+  DecodeFastBody<kGrouped>(d, w);
+}
+
+template <bool kGrouped>
+RLEGOLOMB_TARGET_BMI void DecodeFastBmi(rlegolomb_decoder* d, Window* w) {
+  DecodeFastBody<kGrouped>(d, w);
 }
 
 rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
@@ -447,10 +459,10 @@ rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
     }
     if (d->quotient == 0 && w->size - w->next >= kFastInputBytes &&
         w->end - w->pos >= kFastOutputBytes) {
-      if (d->grouped) {
-        DecodeFast<true>(d, w);
+      if (d->bitManipulation) {
+        d->grouped ? DecodeFastBmi<true>(d, w) : DecodeFastBmi<false>(d, w);
       } else {
-        DecodeFast<false>(d, w);
+        d->grouped ? DecodeFast<true>(d, w) : DecodeFast<false>(d, w);
       }
       if (d->runLeft != 0) {
         continue;
@@ -600,6 +612,7 @@ rlegolomb_decoder* rlegolomb_decoder_create(void) {
     return nullptr;
   }
   d->limitBytes = UINT64_MAX;
+  d->bitManipulation = RLEGOLOMB_HAS_TARGET_BMI && rlegolomb::HasBitManipulation();
   rlegolomb::ResetStream(d);
   return d;
 }

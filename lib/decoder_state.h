@@ -38,6 +38,8 @@ enum class Phase : std::uint8_t {
 struct rlegolomb_decoder {
   // Bytes the expansion may take; UINT64_MAX for no limit. Kept by reset.
   std::uint64_t limitBytes;
+  // The processor has BMI2 and LZCNT: the fast loop compiled for them runs. Kept by reset.
+  bool bitManipulation;
   rlegolomb::Phase phase;
   bool headerRead;
   // The stream's parameters, once the header is read: k, q*m as (q << unitShift) & unitMask

@@ -1,0 +1,103 @@
+// Guards the decoder's two fast loops, the baseline one and the one for processors with BMI2 and
+// LZCNT: on this machine the faster one runs, so the baseline one is forced here and both must
+// give the same bytes, bits and codes, on random streams of every k and in pieces.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "cpu.h"
+#include "decoder_state.h"
+#include "rlegolomb.h"
+
+namespace {
+
+struct Decoded {
+  std::vector<std::uint8_t> bytes;
+  std::uint64_t bits = 0;
+  std::uint64_t codes = 0;
+};
+
+// Decodes `stream` in input pieces of up to `piece` bytes and rooms of up to `room` bytes.
+Decoded DecodeInPieces(const std::vector<std::uint8_t>& stream, bool bitManipulation,
+                       std::size_t piece, std::size_t room) {
+  rlegolomb_decoder* d = rlegolomb_decoder_create();
+  d->bitManipulation = bitManipulation;
+  Decoded result;
+  std::vector<std::uint8_t> buffer(room);
+  std::size_t at = 0;
+  rlegolomb_status status = RLEGOLOMB_MORE;
+  while (status == RLEGOLOMB_MORE) {
+    const std::size_t size = std::min(piece, stream.size() - at);
+    const int final = at + size == stream.size() ? 1 : 0;
+    rlegolomb_in in{stream.data() + at, size, 0};
+    do {
+      rlegolomb_out out{buffer.data(), buffer.size(), 0};
+      status = rlegolomb_decode(d, &out, &in, final);
+      result.bytes.insert(result.bytes.end(), buffer.begin(),
+                          buffer.begin() + static_cast<std::ptrdiff_t>(out.pos));
+    } while (status == RLEGOLOMB_MORE && (in.pos < in.size || final != 0));
+    at += in.pos;
+  }
+  EXPECT_EQ(status, RLEGOLOMB_DONE);
+  result.bits = rlegolomb_decoder_bits(d);
+  result.codes = rlegolomb_decoder_codes(d);
+  rlegolomb_decoder_free(d);
+  return result;
+}
+
+TEST(CpuVariantsTest, BothFastLoopsDecodeAlike) {
+  if (!rlegolomb::HasBitManipulation()) {
+    GTEST_SKIP() << "this processor runs the baseline loop only";
+  }
+  std::mt19937 engine(11);
+  const auto rng = [&engine] { return static_cast<std::uint32_t>(engine()); };
+  for (int k = 0; k < 256; k += (k < 40 ? 1 : 23)) {
+    // A stream of k's codes with quotients of mixed sizes (a few long ones) and random remainders.
+    std::vector<std::uint8_t> stream{static_cast<std::uint8_t>(k)};
+    std::uint64_t acc = 0;
+    int used = 0;
+    const auto put = [&](std::uint64_t bits, int count) {
+      for (int i = count - 1; i >= 0; --i) {
+        acc = acc << 1 | ((bits >> i) & 1);
+        if (++used == 8) {
+          stream.push_back(static_cast<std::uint8_t>(acc));
+          acc = 0;
+          used = 0;
+        }
+      }
+    };
+    put(rng() & 1, 1);
+    const int width = static_cast<int>(((static_cast<unsigned>(k) - 1) & 31) + 1);
+    // The expansion stays within a few MB: quotients whose units are large are few.
+    const bool unitsAreLarge = k >= 11 && k <= 30;
+    const std::uint32_t longQuotient = k >= 1 && k <= 10 ? std::max(2u, 4096u >> k) : 200;
+    // About 2^25 bits of such quotients in all: 32 codes with q = 1 at k = 20, one at k = 25 on.
+    std::uint32_t largeUnitsLeft = unitsAreLarge ? 1u << std::max(0, 25 - k) : 0;
+    for (int code = 0; code < 3000; ++code) {
+      std::uint32_t q = rng() % 16 == 0 ? rng() % longQuotient : rng() % 4;
+      if (unitsAreLarge) {
+        q = q != 0 && largeUnitsLeft > 0 ? 1 : 0;
+        largeUnitsLeft -= q;
+      }
+      for (std::uint32_t i = 0; i < q; ++i) {
+        put(1, 1);
+      }
+      put(0, 1);
+      put(rng() & (width >= 12 ? 0xFFFu : (1u << width) - 1), width);
+    }
+    put(0, 7);
+    for (const auto& [piece, room] :
+         {std::pair<std::size_t, std::size_t>{1 << 20, 1 << 16}, {37, 1000}, {4096, 40}}) {
+      const Decoded fast = DecodeInPieces(stream, true, piece, room);
+      const Decoded baseline = DecodeInPieces(stream, false, piece, room);
+      EXPECT_EQ(fast.bytes, baseline.bytes) << "k = " << k << ", pieces " << piece << "/" << room;
+      EXPECT_EQ(fast.bits, baseline.bits) << "k = " << k;
+      EXPECT_EQ(fast.codes, baseline.codes) << "k = " << k;
+    }
+  }
+}
+
+}  // namespace
