@@ -483,16 +483,15 @@ TEST(OneShotExpandTest, TheCapacityIsTheLimit) {
   }
 }
 
-// The longest run one code writes, 2^31 - 1 ones, after a few zeros and before 5 zeros. After 3
-// zeros (k = 30, the run's quotient 1 and its remainder 2^30 - 1) the run starts inside a byte;
-// after 8 zeros (k = 0, a 32-bit remainder) on a byte's edge. Given a byte of stream at a time
-// (resuming inside the header, the quotient and the remainders), written in 1-byte rooms for the
-// first and last 4 KiB, in 1 MiB rooms between, with odd rooms where they meet.
+// The longest run one code writes, 2^31 - 1 ones, after a few zeros and before 5 zeros; at k = 30
+// the run's quotient is 1 and its remainder 2^30 - 1, at k = 0 its remainder is 2^31 - 1 in 32
+// bits. After 8 or 16 zeros the run starts on a byte's edge and ends inside a byte; after 3 it
+// starts inside one.
 constexpr std::uint64_t kLongestRun = 0x7FFFFFFF;
 
 struct LongRun {
   int k;
-  std::uint32_t zerosBefore;  // 3 or 8
+  std::uint32_t zerosBefore;
   Bytes stream;
   std::uint64_t bits;
   std::size_t bytes;
@@ -554,8 +553,11 @@ std::size_t FirstWrongByte(const LongRun& run, const std::uint8_t* bytes, std::s
   return SIZE_MAX;
 }
 
+// Given a byte of stream at a time (resuming inside the header, the quotient and the remainders),
+// written in 1-byte rooms for the first and last 4 KiB, in 1 MiB rooms between, with odd rooms
+// where they meet.
 TEST(LongestRunTest, ResumesAnywhereInIt) {
-  for (const LongRun& run : {MakeLongRun(30, 3), MakeLongRun(0, 8)}) {
+  for (const LongRun& run : {MakeLongRun(30, 8), MakeLongRun(0, 16)}) {
     const int k = run.k;
     const Decoder d = NewDecoder();
     Bytes out(std::size_t{1} << 20);
@@ -588,11 +590,12 @@ TEST(LongestRunTest, ResumesAnywhereInIt) {
     EXPECT_EQ(rlegolomb_decoder_bits(d.get()), run.bits) << "k = " << k;
     EXPECT_EQ(rlegolomb_decoder_codes(d.get()), 3u) << "k = " << k;
   }
-  const LongRun aligned = MakeLongRun(0, 8);
-  EXPECT_EQ(rlegolomb_expanded_bits(aligned.stream.data(), aligned.stream.size()), aligned.bits);
+  const LongRun run = MakeLongRun(30, 8);
+  EXPECT_EQ(rlegolomb_expanded_bits(run.stream.data(), run.stream.size()), run.bits);
 }
 
-// The limit inside the long run, reached in 1-byte rooms and inside a 1 MiB room.
+// The limit inside the long run, started inside a byte: reached in 1-byte rooms and inside a 1 MiB
+// room.
 TEST(LongestRunTest, TheLimitStopsItExactly) {
   const LongRun run = MakeLongRun(30, 3);
   const Bytes& stream = run.stream;

@@ -2,7 +2,6 @@
 #include "lib_support.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <memory>
 
@@ -11,6 +10,8 @@ namespace {
 // Bytes of a known value after each room: a call must leave them alone.
 constexpr std::size_t kGuardBytes = 8;
 constexpr std::uint8_t kGuardValue = 0xA5;
+constexpr std::uint8_t kGuard[kGuardBytes] = {kGuardValue, kGuardValue, kGuardValue, kGuardValue,
+                                              kGuardValue, kGuardValue, kGuardValue, kGuardValue};
 // Bytes of output before each room, compared after each call: a call must leave them alone.
 constexpr std::size_t kKeptBytes = 8;
 // A size of 0 this many times in a row becomes 1.
@@ -92,40 +93,37 @@ Transfer InPieces(const Call& call, const ExtraCheck& extra, const Bytes& input,
       if (buffer.size() < length + room + kGuardBytes) {
         buffer.resize(std::max(length + room + kGuardBytes, 2 * buffer.size()));
       }
-      std::memset(buffer.data() + length + room, kGuardValue, kGuardBytes);
+      std::uint8_t* const bytes = buffer.data();
+      std::memset(bytes + length + room, kGuardValue, kGuardBytes);
       const std::size_t keptFrom = length - std::min(length, kKeptBytes);
-      std::array<std::uint8_t, kKeptBytes> kept{};
-      std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(keptFrom),
-                buffer.begin() + static_cast<std::ptrdiff_t>(length), kept.begin());
+      std::uint8_t kept[kKeptBytes];
+      std::memcpy(kept, bytes + keptFrom, length - keptFrom);
       rlegolomb_out out{buffer.data(), length + room, length};
       const std::size_t inBefore = in.pos;
       status = call(&out, &in, final ? 1 : 0);
       ++transfer.calls;
-      const std::string what = std::string(StatusName(status)) + (final ? ", final" : "") +
-                               ", piece " + std::to_string(pieceNumber) + ", room " +
-                               std::to_string(room) + ": ";
+      const auto what = [&] {
+        return std::string(StatusName(status)) + (final ? ", final" : "") + ", piece " +
+               std::to_string(pieceNumber) + ", room " + std::to_string(room) + ": ";
+      };
       if (status != RLEGOLOMB_DONE && status != RLEGOLOMB_MORE && status != RLEGOLOMB_ERROR_LIMIT) {
-        fail(what + "an unexpected status");
+        fail(what() + "an unexpected status");
       } else if (in.pos < inBefore || in.pos > in.size) {
-        fail(what + "in.pos moved back or past in.size");
+        fail(what() + "in.pos moved back or past in.size");
       } else if (out.pos < length || out.pos > out.size) {
-        fail(what + "out.pos moved back or past out.size");
-      } else if (std::any_of(buffer.begin() + static_cast<std::ptrdiff_t>(length + room),
-                             buffer.begin() + static_cast<std::ptrdiff_t>(length + room +
-                                                                          kGuardBytes),
-                             [](std::uint8_t byte) { return byte != kGuardValue; })) {
-        fail(what + "wrote past out.size");
-      } else if (!std::equal(kept.begin(), kept.begin() + static_cast<std::ptrdiff_t>(length - keptFrom),
-                             buffer.begin() + static_cast<std::ptrdiff_t>(keptFrom))) {
-        fail(what + "wrote before out.pos");
+        fail(what() + "out.pos moved back or past out.size");
+      } else if (std::memcmp(bytes + length + room, kGuard, kGuardBytes) != 0) {
+        fail(what() + "wrote past out.size");
+      } else if (std::memcmp(kept, bytes + keptFrom, length - keptFrom) != 0) {
+        fail(what() + "wrote before out.pos");
       } else if (status == RLEGOLOMB_MORE && out.pos < out.size && (final || in.pos < in.size)) {
-        fail(what + "MORE with room left and " + (final ? "final set" : "input left"));
+        fail(what() + "MORE with room left and " + (final ? "final set" : "input left"));
       } else if (status == RLEGOLOMB_DONE && !final) {
-        fail(what + "DONE without final");
+        fail(what() + "DONE without final");
       } else {
         const std::string broken = extra(in, out, status, final);
         if (!broken.empty()) {
-          fail(what + broken);
+          fail(what() + broken);
         }
       }
       length = out.pos;
