@@ -3,19 +3,27 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstring>
 #include <memory>
 
 namespace {
 
 // Bytes of a known value after each room: a call must leave them alone.
 constexpr std::size_t kGuardBytes = 8;
-constexpr std::uint8_t kGuardValue = 0xA5;
-constexpr std::uint8_t kGuard[kGuardBytes] = {kGuardValue, kGuardValue, kGuardValue, kGuardValue,
-                                              kGuardValue, kGuardValue, kGuardValue, kGuardValue};
-// Bytes of output before each room, compared after each call: a call must leave them alone.
+constexpr std::uint64_t kGuardWord = 0xA5A5A5A5A5A5A5A5u;
+static_assert(kGuardBytes == sizeof kGuardWord);
+// The 8 bytes before each room, the output's last (or padding before its first byte), compared
+// after each call: a call must leave them alone.
 constexpr std::size_t kKeptBytes = 8;
 // A size of 0 this many times in a row becomes 1.
 constexpr int kMostZeros = 3;
+
+// The 8 bytes at `bytes` as one word, to compare them at once.
+std::uint64_t Word(const std::uint8_t* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
 
 std::size_t NotStuck(std::size_t size, int* zeros) {
   if (size != 0) {
@@ -90,15 +98,14 @@ Transfer InPieces(const Call& call, const ExtraCheck& extra, const Bytes& input,
     const std::size_t firstPos = in.pos;
     do {
       const std::size_t room = NotStuck(cuts.room(), &zeroRooms);
-      if (buffer.size() < length + room + kGuardBytes) {
-        buffer.resize(std::max(length + room + kGuardBytes, 2 * buffer.size()));
+      // The buffer holds kKeptBytes of padding, the output so far, the room and the guard.
+      if (buffer.size() < kKeptBytes + length + room + kGuardBytes) {
+        buffer.resize(std::max(kKeptBytes + length + room + kGuardBytes, 2 * buffer.size()));
       }
-      std::uint8_t* const bytes = buffer.data();
-      std::memset(bytes + length + room, kGuardValue, kGuardBytes);
-      const std::size_t keptFrom = length - std::min(length, kKeptBytes);
-      std::uint8_t kept[kKeptBytes];
-      std::memcpy(kept, bytes + keptFrom, length - keptFrom);
-      rlegolomb_out out{buffer.data(), length + room, length};
+      std::uint8_t* const dst = buffer.data() + kKeptBytes;
+      std::memcpy(dst + length + room, &kGuardWord, kGuardBytes);
+      const std::uint64_t kept = Word(dst + length - kKeptBytes);
+      rlegolomb_out out{dst, length + room, length};
       const std::size_t inBefore = in.pos;
       status = call(&out, &in, final ? 1 : 0);
       ++transfer.calls;
@@ -112,9 +119,9 @@ Transfer InPieces(const Call& call, const ExtraCheck& extra, const Bytes& input,
         fail(what() + "in.pos moved back or past in.size");
       } else if (out.pos < length || out.pos > out.size) {
         fail(what() + "out.pos moved back or past out.size");
-      } else if (std::memcmp(bytes + length + room, kGuard, kGuardBytes) != 0) {
+      } else if (Word(dst + length + room) != kGuardWord) {
         fail(what() + "wrote past out.size");
-      } else if (std::memcmp(kept, bytes + keptFrom, length - keptFrom) != 0) {
+      } else if (Word(dst + length - kKeptBytes) != kept) {
         fail(what() + "wrote before out.pos");
       } else if (status == RLEGOLOMB_MORE && out.pos < out.size && (final || in.pos < in.size)) {
         fail(what() + "MORE with room left and " + (final ? "final set" : "input left"));
@@ -129,7 +136,7 @@ Transfer InPieces(const Call& call, const ExtraCheck& extra, const Bytes& input,
       length = out.pos;
       if (!transfer.fault.empty()) {
         transfer.status = status;
-        transfer.output.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length));
+        transfer.output.assign(dst, dst + length);
         return transfer;
       }
     } while (status == RLEGOLOMB_MORE && (in.pos < in.size || final));
@@ -139,7 +146,10 @@ Transfer InPieces(const Call& call, const ExtraCheck& extra, const Bytes& input,
     }
   }
   transfer.status = status;
-  transfer.output.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(length));
+  if (!buffer.empty()) {
+    transfer.output.assign(buffer.begin() + kKeptBytes,
+                           buffer.begin() + static_cast<std::ptrdiff_t>(kKeptBytes + length));
+  }
 
   // Once ended, a stream stays ended: the same status, nothing written, whatever comes.
   const std::uint8_t more[4] = {0x12, 0xFF, 0x00, 0x80};
