@@ -204,8 +204,8 @@ TEST(StatusTextTest, EveryStatusHasItsOwnText) {
 TEST(VersionTest, IsTheHeadersVersion) {
   EXPECT_STREQ(rlegolomb_version(), "0.2.0");
   EXPECT_EQ(std::string(rlegolomb_version()), std::to_string(RLEGOLOMB_VERSION_MAJOR) + "." +
-                                                   std::to_string(RLEGOLOMB_VERSION_MINOR) + "." +
-                                                   std::to_string(RLEGOLOMB_VERSION_PATCH));
+                                                  std::to_string(RLEGOLOMB_VERSION_MINOR) + "." +
+                                                  std::to_string(RLEGOLOMB_VERSION_PATCH));
   EXPECT_STREQ(RLEGOLOMB_METHOD_NAME, "RLE_Golomb");
 }
 

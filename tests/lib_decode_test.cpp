@@ -44,8 +44,8 @@ const std::vector<Sample>& Samples() {
     }
     const Bytes picture = ReadFileBytes(std::string(EXAMPLES_DIR) + "/mandelbrot.rlg");
     all.push_back({"example picture", picture, ExpandBytesSimple(picture)});
-    for (const int k : {0, 1, 2, 3, 4, 5, 13, 26, 30, 31, 32, 33, 34, 47, 62, 63, 64, 65, 100, 160,
-                        224, 255}) {
+    for (const int k :
+         {0, 1, 2, 3, 4, 5, 13, 26, 30, 31, 32, 33, 34, 47, 62, 63, 64, 65, 100, 160, 224, 255}) {
       for (const std::uint64_t seed : {1u, 2u}) {
         const RandomStream random = MakeRandomStream(k, seed, 150);
         all.push_back({"random, k = " + std::to_string(k) + ", seed " + std::to_string(seed),
@@ -93,7 +93,8 @@ TEST(StreamDecodeTest, EveryWayOfCuttingGivesTheSameExpansion) {
     plans.emplace_back("1-byte pieces and rooms", EvenCuts(1, 1));
     plans.emplace_back("7-byte rooms", EvenCuts(SIZE_MAX, 7));
     for (std::uint64_t seed = 1; seed <= 4; ++seed) {
-      plans.emplace_back("random " + std::to_string(seed), RandomCuts(seed * 7919 + s.stream.size()));
+      plans.emplace_back("random " + std::to_string(seed),
+                         RandomCuts(seed * 7919 + s.stream.size()));
       plans.back().second.finalApart = seed % 2 == 0;
     }
     if (s.stream.size() <= 64) {
@@ -143,12 +144,12 @@ TEST(StreamDecodeTest, AnUnfinishedCodeWaitsInsideTheDecoder) {
        {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFC}},
       {"32-bit remainders across five bytes",
        BuildStream([](BitStream* s) {
-         PutBits(s, 0, 8);        // k = 0, m = 1
-         PutBits(s, 1, 1);        // first value 1
-         PutUnary(s, 1);          // q = 1, ending in the second byte
-         PutBits(s, 256, 32);     // r = 256: 257 ones, the code ending in the sixth byte
-         PutUnary(s, 0);          // q = 0
-         PutBits(s, 3, 32);       // r = 3: three zeros, ending in the tenth byte
+         PutBits(s, 0, 8);     // k = 0, m = 1
+         PutBits(s, 1, 1);     // first value 1
+         PutUnary(s, 1);       // q = 1, ending in the second byte
+         PutBits(s, 256, 32);  // r = 256: 257 ones, the code ending in the sixth byte
+         PutUnary(s, 0);       // q = 0
+         PutBits(s, 3, 32);    // r = 3: three zeros, ending in the tenth byte
          // The fill, 4 zero bits: a code cut off by the end.
        }),
        {0, 0, 0, 0, 0, 1, 1, 1, 1, 2},
@@ -165,7 +166,8 @@ TEST(StreamDecodeTest, AnUnfinishedCodeWaitsInsideTheDecoder) {
          PutBits(s, 1, 1);   // first value 1
          // Runs of 1, 0, 1, 0, 1 ones and zeros alternating, then 1, 0, ... 1 of zeros: 14 codes
          // of 2 bits, q = 0 and r = the length.
-         for (const std::uint32_t length : {1u, 0u, 1u, 0u, 1u, 1u, 0u, 1u, 0u, 1u, 0u, 1u, 0u, 1u}) {
+         for (const std::uint32_t length :
+              {1u, 0u, 1u, 0u, 1u, 1u, 0u, 1u, 0u, 1u, 0u, 1u, 0u, 1u}) {
            PutUnary(s, 0);
            PutBits(s, length, 1);
          }
@@ -227,10 +229,8 @@ TEST(DecoderCountsTest, KAndCodesOfWholeStreams) {
          PutBits(s, 1, 30);
          // The fill, 4 zero bits: cut off.
        }),
-       30,
-       3},
-      {"k = 255: the quotient adds nothing",
-       BuildStream([](BitStream* s) {
+       30, 3},
+      {"k = 255: the quotient adds nothing", BuildStream([](BitStream* s) {
          PutBits(s, 255, 8);
          PutBits(s, 0, 1);
          PutUnary(s, 5);
@@ -238,8 +238,7 @@ TEST(DecoderCountsTest, KAndCodesOfWholeStreams) {
          PutUnary(s, 0);
          PutBits(s, 3, 31);
        }),
-       255,
-       2},
+       255, 2},
   };
   for (const Case& c : cases) {
     const Decoder d = NewDecoder();
@@ -364,7 +363,8 @@ TEST(DecoderLimitTest, WritesExactlyTheFirstLimitBytes) {
       EXPECT_EQ(t.fault, "") << s.name << ", limit " << n;
       EXPECT_EQ(t.status, n < size ? RLEGOLOMB_ERROR_LIMIT : RLEGOLOMB_DONE)
           << s.name << ", limit " << n;
-      EXPECT_EQ(t.output, Bytes(s.expansion.begin(), s.expansion.begin() + static_cast<std::ptrdiff_t>(kept)))
+      EXPECT_EQ(t.output,
+                Bytes(s.expansion.begin(), s.expansion.begin() + static_cast<std::ptrdiff_t>(kept)))
           << s.name << ", limit " << n;
     }
   }
@@ -469,15 +469,18 @@ TEST(OneShotExpandTest, TheCapacityIsTheLimit) {
     for (const std::size_t capacity : capacities) {
       Bytes out(capacity + 8, 0xA5);
       std::size_t written = 12345;
-      const rlegolomb_status status = rlegolomb_expand(
-          s.stream.data(), s.stream.size(), capacity == 0 ? nullptr : out.data(), capacity, &written);
+      const rlegolomb_status status =
+          rlegolomb_expand(s.stream.data(), s.stream.size(), capacity == 0 ? nullptr : out.data(),
+                           capacity, &written);
       const std::size_t kept = std::min(capacity, size);
       EXPECT_EQ(status, capacity < size ? RLEGOLOMB_ERROR_LIMIT : RLEGOLOMB_DONE)
           << s.name << ", capacity " << capacity;
       EXPECT_EQ(written, kept) << s.name << ", capacity " << capacity;
-      EXPECT_TRUE(std::equal(s.expansion.begin(), s.expansion.begin() + static_cast<std::ptrdiff_t>(kept), out.begin()))
+      EXPECT_TRUE(std::equal(s.expansion.begin(),
+                             s.expansion.begin() + static_cast<std::ptrdiff_t>(kept), out.begin()))
           << s.name << ", capacity " << capacity;
-      EXPECT_EQ(Bytes(out.begin() + static_cast<std::ptrdiff_t>(capacity), out.end()), Bytes(8, 0xA5))
+      EXPECT_EQ(Bytes(out.begin() + static_cast<std::ptrdiff_t>(capacity), out.end()),
+                Bytes(8, 0xA5))
           << s.name << ", capacity " << capacity;
     }
   }
@@ -609,7 +612,8 @@ TEST(LongestRunTest, TheLimitStopsItExactly) {
     do {
       rlegolomb_out piece{out.data(), limit < out.size() ? 1 : out.size(), 0};
       status = rlegolomb_decode(d.get(), &piece, &in, 1);
-      ASSERT_EQ(FirstWrongByte(run, out.data(), piece.pos, produced), SIZE_MAX) << "limit " << limit;
+      ASSERT_EQ(FirstWrongByte(run, out.data(), piece.pos, produced), SIZE_MAX)
+          << "limit " << limit;
       produced += piece.pos;
     } while (status == RLEGOLOMB_MORE);
     EXPECT_EQ(status, RLEGOLOMB_ERROR_LIMIT) << "limit " << limit;

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,8 +35,8 @@ std::vector<SampleFile> Files() {
   std::vector<SampleFile> files = SampleFiles();
   BitStream edges;
   std::uint32_t value = 1;
-  for (const std::uint64_t length :
-       {1u, 2u, 7u, 8u, 9u, 31u, 32u, 33u, 63u, 64u, 65u, 127u, 128u, 129u, 300u, 4100u, 1u, 3u, 2u}) {
+  for (const std::uint64_t length : {1u, 2u, 7u, 8u, 9u, 31u, 32u, 33u, 63u, 64u, 65u, 127u, 128u,
+                                     129u, 300u, 4100u, 1u, 3u, 2u}) {
     PutRun(&edges, value, length);
     value ^= 1;
   }
@@ -246,7 +246,8 @@ TEST(SizerTest, ResetForgetsAllInput) {
   FeedInPieces(sizer.get(), b, 2);
   const std::vector<std::uint64_t> bits = StreamBitsSimple(b);
   for (int k = 0; k <= 255; ++k) {
-    EXPECT_EQ(rlegolomb_sizer_stream_bits(sizer.get(), k), bits[static_cast<std::size_t>(ClassOf(k))])
+    EXPECT_EQ(rlegolomb_sizer_stream_bits(sizer.get(), k),
+              bits[static_cast<std::size_t>(ClassOf(k))])
         << "k = " << k;
   }
   EXPECT_EQ(rlegolomb_sizer_choose_k(sizer.get()), ChosenKSimple(b));

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <cstring>
 #include <memory>
 
 namespace {
@@ -177,32 +176,28 @@ Cuts RandomCuts(std::uint64_t seed) {
 }
 
 Transfer DecodeInPieces(rlegolomb_decoder* d, const Bytes& stream, Cuts& cuts) {
-  return InPieces(
-      [d](rlegolomb_out* out, rlegolomb_in* in, int final) {
-        return rlegolomb_decode(d, out, in, final);
-      },
-      [d](const rlegolomb_in& in, const rlegolomb_out& out, rlegolomb_status status,
-          bool final) -> std::string {
-        if (status == RLEGOLOMB_MORE && !final && in.pos == in.size && out.pos < out.size &&
-            out.pos != rlegolomb_decoder_bits(d) / 8) {
-          return "the piece is used up with room left, but " + std::to_string(out.pos) +
-                 " bytes are out of " + std::to_string(rlegolomb_decoder_bits(d)) +
-                 " bits decoded";
-        }
-        return "";
-      },
-      stream, cuts);
+  return InPieces([d](rlegolomb_out* out, rlegolomb_in* in,
+                      int final) { return rlegolomb_decode(d, out, in, final); },
+                  [d](const rlegolomb_in& in, const rlegolomb_out& out, rlegolomb_status status,
+                      bool final) -> std::string {
+                    if (status == RLEGOLOMB_MORE && !final && in.pos == in.size &&
+                        out.pos < out.size && out.pos != rlegolomb_decoder_bits(d) / 8) {
+                      return "the piece is used up with room left, but " + std::to_string(out.pos) +
+                             " bytes are out of " + std::to_string(rlegolomb_decoder_bits(d)) +
+                             " bits decoded";
+                    }
+                    return "";
+                  },
+                  stream, cuts);
 }
 
 Transfer EncodeInPieces(rlegolomb_encoder* e, const Bytes& input, Cuts& cuts) {
-  return InPieces(
-      [e](rlegolomb_out* out, rlegolomb_in* in, int final) {
-        return rlegolomb_encode(e, out, in, final);
-      },
-      [](const rlegolomb_in&, const rlegolomb_out&, rlegolomb_status, bool) {
-        return std::string();
-      },
-      input, cuts);
+  return InPieces([e](rlegolomb_out* out, rlegolomb_in* in,
+                      int final) { return rlegolomb_encode(e, out, in, final); },
+                  [](const rlegolomb_in&, const rlegolomb_out&, rlegolomb_status, bool) {
+                    return std::string();
+                  },
+                  input, cuts);
 }
 
 std::uint64_t NextRandom(std::uint64_t* state) {
@@ -227,10 +222,10 @@ namespace {
 // The stream being built and the expansion it must give.
 struct Builder {
   int k;
-  std::uint32_t m;      // 2^k in 32 bits
-  int width;            // of the remainder
-  std::uint32_t widest; // the largest remainder
-  std::uint32_t value;  // of the next run
+  std::uint32_t m;       // 2^k in 32 bits
+  int width;             // of the remainder
+  std::uint32_t widest;  // the largest remainder
+  std::uint32_t value;   // of the next run
   BitStream stream;
   BitStream expansion;
   std::uint64_t bits;

@@ -4,9 +4,9 @@
 //
 // An input is a plan, then the stream. Its first byte: bits 0..4 the count of size bytes, bit 5
 // the end given as an empty final piece after the last one, bit 6 a limit in the two bytes after
-// it (their low 14 bits plus 1: 1..16384 bytes), bit 7 a first stream cut off by reset (the stream's first half, not final).
-// The size bytes, in turn, give the sizes of the input pieces and the output rooms (see Size).
-// Inputs shorter than 2 bytes are streams without a plan.
+// it (their low 14 bits plus 1: 1..16384 bytes), bit 7 a first stream cut off by reset (the
+// stream's first half, not final). The size bytes, in turn, give the sizes of the input pieces and
+// the output rooms (see Size). Inputs shorter than 2 bytes are streams without a plan.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>

@@ -147,8 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t expandedSize = 0;
   if (rlegolomb_expand(stream.data(), stream.size(), expansion.data(), expansion.size(),
                        &expandedSize) != RLEGOLOMB_DONE ||
-      expandedSize != file.size() ||
-      !std::equal(file.begin(), file.end(), expansion.begin()) ||
+      expandedSize != file.size() || !std::equal(file.begin(), file.end(), expansion.begin()) ||
       rlegolomb_expanded_bits(stream.data(), stream.size()) != 8 * std::uint64_t{file.size()}) {
     Fail("rlegolomb_expand", "the stream does not expand to the file");
   }
