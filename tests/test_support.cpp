@@ -14,6 +14,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "compress/compress.h"
 #include "expand/expand.h"
 
 namespace {
@@ -185,6 +186,62 @@ Bytes ExpandBytes(const Bytes& stream) {
   CloseInputBitFile(input);
   CloseBitFile(output);
   return ReadFileBytes(outPath);
+}
+
+Bytes ExpandBytesSimple(const Bytes& stream) {
+  const std::string inPath = ScratchPath("expand-simple.rlg");
+  const std::string outPath = FreshScratchPath("expand-simple.out");
+  WriteFileBytes(inPath, stream);
+  BitFile* input = OpenInputBitFile(inPath.c_str());
+  BitFile* output = OpenOutputBitFile(outPath.c_str());
+  EXPECT_NE(input, nullptr);
+  EXPECT_NE(output, nullptr);
+  ExpandFileSimple(input, output);
+  EXPECT_FALSE(InputFailed(input));
+  CloseInputBitFile(input);
+  CloseBitFile(output);
+  return ReadFileBytes(outPath);
+}
+
+Bytes CompressBytesSimple(const Bytes& bytes, int k) {
+  const std::string inPath = ScratchPath("compress-simple.bin");
+  const std::string outPath = FreshScratchPath("compress-simple.rlg");
+  WriteFileBytes(inPath, bytes);
+  BitFile* input = OpenInputBitFile(inPath.c_str());
+  BitFile* output = OpenOutputBitFile(outPath.c_str());
+  EXPECT_NE(input, nullptr);
+  EXPECT_NE(output, nullptr);
+  const CompressResult result = CompressFileSimple(input, output, k);
+  EXPECT_FALSE(InputFailed(input));
+  CloseInputBitFile(input);
+  CloseBitFile(output);
+  const Bytes stream = ReadFileBytes(outPath);
+  EXPECT_EQ(result.outputBytes, stream.size());
+  return stream;
+}
+
+namespace {
+
+StreamSizes MeasureSimple(const Bytes& bytes) {
+  const std::string path = ScratchPath("measure-simple.bin");
+  WriteFileBytes(path, bytes);
+  BitFile* input = OpenInputBitFile(path.c_str());
+  EXPECT_NE(input, nullptr);
+  const StreamSizes sizes = MeasureStreamsSimple(input);
+  EXPECT_FALSE(InputFailed(input));
+  CloseInputBitFile(input);
+  return sizes;
+}
+
+}  // namespace
+
+std::vector<std::uint64_t> StreamBitsSimple(const Bytes& bytes) {
+  const StreamSizes sizes = MeasureSimple(bytes);
+  return {sizes.bits.begin(), sizes.bits.end()};
+}
+
+int ChosenKSimple(const Bytes& bytes) {
+  return ChooseExponent(MeasureSimple(bytes));
 }
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,

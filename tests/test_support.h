@@ -40,6 +40,18 @@ Bytes BuildStream(const std::function<void(BitStream*)>& fields);
 // error on the way fails the calling test.
 Bytes ExpandBytes(const Bytes& stream);
 
+// The programs' bit-at-a-time paths, the references of the library's tests, through scratch files
+// (a read error on the way fails the calling test):
+// ExpandFileSimple's expansion of `stream`;
+Bytes ExpandBytesSimple(const Bytes& stream);
+// CompressFileSimple's stream of `bytes` at header value k (0..255);
+Bytes CompressBytesSimple(const Bytes& bytes, int k);
+// MeasureStreamsSimple's counts: the stream's size in bits at each of the 64 classes of k
+// (k >= 64 is the class 32 + (k AND 31)), before the zero fill;
+std::vector<std::uint64_t> StreamBitsSimple(const Bytes& bytes);
+// and the k the compressor chooses from them (ChooseExponent).
+int ChosenKSimple(const Bytes& bytes);
+
 // A small file of the round-trip tables.
 struct SampleFile {
   std::string name;
