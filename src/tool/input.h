@@ -29,10 +29,10 @@ class UniqueFd {
 };
 
 struct Input {
-  std::string name;    // as messages show it: the argument, or "stdin"
+  std::string name;  // as messages show it: the argument, or "stdin"
   bool isStdin = false;
-  int fd = -1;         // what is read: 0, the opened file, or the copy of a pipe (see ChooseK)
-  UniqueFd owned;      // the descriptor this input closes
+  int fd = -1;            // what is read: 0, the opened file, or the copy of a pipe (see ChooseK)
+  UniqueFd owned;         // the descriptor this input closes
   struct stat status {};  // of the file or of standard input, as opened
 };
 

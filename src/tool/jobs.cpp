@@ -31,8 +31,7 @@ std::string Ratio(std::uint64_t expanded, std::uint64_t compressed) {
 void PrintListRow(const std::string& k, std::uint64_t compressed, std::uint64_t expanded,
                   std::uint64_t bits, std::uint64_t codes, const std::string& name) {
   std::printf("%3s %12" PRIu64 " %12" PRIu64 " %14" PRIu64 " %10" PRIu64 " %9s  %s\n", k.c_str(),
-              compressed, expanded, bits, codes, Ratio(expanded, compressed).c_str(),
-              name.c_str());
+              compressed, expanded, bits, codes, Ratio(expanded, compressed).c_str(), name.c_str());
 }
 
 void TestJob(Input& input, JobContext& context) {
@@ -150,8 +149,8 @@ void WriteJob(const std::string& argument, Input& input, JobContext& context) {
     return;  // the output is abandoned as it goes out of scope
   }
   reporter.Detail(name, "k = %s%s: %" PRIu64 " bytes in, %" PRIu64 " bytes out, to %s",
-                  KText(facts.k).c_str(), chosen ? " (chosen)" : "", facts.bytesIn,
-                  facts.bytesOut, output.Name().c_str());
+                  KText(facts.k).c_str(), chosen ? " (chosen)" : "", facts.bytesIn, facts.bytesOut,
+                  output.Name().c_str());
   // Only a file put in place replaces the source: not standard output, not a device.
   if (options.removeSource && !input.isStdin && output.Placed()) {
     input.owned.Reset();

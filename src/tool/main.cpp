@@ -52,8 +52,7 @@ int main(int argc, char* argv[]) {
       return reporter.ExitStatus();
     }
     if (toStdout == 1 && !options.force && isatty(STDOUT_FILENO) != 0) {
-      reporter.Error(kStdoutName,
-                     "is a terminal; compressed data not written (use -f to force)");
+      reporter.Error(kStdoutName, "is a terminal; compressed data not written (use -f to force)");
       return reporter.ExitStatus();
     }
   }

@@ -98,7 +98,9 @@ void ReportOptionError(char* argv[], int option, int optionStart) {
   const bool wordPassed = optind > optionStart;
   const bool longOption = wordPassed && std::strncmp(argv[optind - 1], "--", 2) == 0;
   // The option's name without the value given to it, as in "--force=1".
-  const std::string word = wordPassed ? std::string(argv[optind - 1]).substr(0, std::strcspn(argv[optind - 1], "=")) : "";
+  const std::string word =
+      wordPassed ? std::string(argv[optind - 1]).substr(0, std::strcspn(argv[optind - 1], "="))
+                 : "";
   const char letter[2] = {static_cast<char>(optopt), '\0'};
   if (option == ':') {
     if (longOption) {
@@ -263,8 +265,10 @@ ParseResult ParseCommandLine(int argc, char* argv[], Options* options) {
   for (int i = optind; i < argc; ++i) {
     options->files.emplace_back(argv[i]);
   }
-  options->mode = list ? Mode::kList : test ? Mode::kTest : decompress ? Mode::kDecompress
-                                                                       : Mode::kCompress;
+  options->mode = list         ? Mode::kList
+                  : test       ? Mode::kTest
+                  : decompress ? Mode::kDecompress
+                               : Mode::kCompress;
   if (options->toStdout && options->hasOutputName) {
     ReportUsageError("-c and -o cannot be used together");
     return ParseResult::kExitFailure;

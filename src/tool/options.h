@@ -14,12 +14,12 @@ inline constexpr const char* kSuffix = ".rlg";
 
 struct Options {
   Mode mode = Mode::kCompress;
-  bool toStdout = false;    // -c
+  bool toStdout = false;  // -c
   bool hasOutputName = false;
-  std::string outputName;   // -o
-  bool force = false;       // -f
-  bool removeSource = false;  // --rm (-k undoes it)
-  int k = -1;               // --k=N, or -1 to choose it
+  std::string outputName;       // -o
+  bool force = false;           // -f
+  bool removeSource = false;    // --rm (-k undoes it)
+  int k = -1;                   // --k=N, or -1 to choose it
   std::uint64_t maxOutput = 0;  // --max-output, 0: no limit
   Sparse sparse = Sparse::kAuto;
   Verbosity verbosity = Verbosity::kNormal;

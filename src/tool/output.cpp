@@ -259,8 +259,8 @@ bool Output::Place() {
     renamed = rename(temporaryPath_.c_str(), name_.c_str());
   } else {
     // A file that appeared under the target's name since OpenFile is kept too.
-    renamed = renameat2(AT_FDCWD, temporaryPath_.c_str(), AT_FDCWD, name_.c_str(),
-                        RENAME_NOREPLACE);
+    renamed =
+        renameat2(AT_FDCWD, temporaryPath_.c_str(), AT_FDCWD, name_.c_str(), RENAME_NOREPLACE);
     if (renamed != 0 && (errno == EINVAL || errno == ENOSYS)) {
       struct stat status {};
       if (lstat(name_.c_str(), &status) == 0) {

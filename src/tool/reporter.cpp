@@ -40,8 +40,7 @@ constexpr double kProgressIntervalSeconds = 0.25;
 }  // namespace
 
 Reporter::Reporter(Verbosity verbosity, bool progressAllowed)
-    : verbosity_(verbosity),
-      progressAllowed_(progressAllowed && verbosity != Verbosity::kQuiet) {}
+    : verbosity_(verbosity), progressAllowed_(progressAllowed && verbosity != Verbosity::kQuiet) {}
 
 void Reporter::Say(const char* name, const char* format, va_list arguments) {
   WipeProgressLine();
@@ -118,11 +117,10 @@ void Reporter::UpdateProgress(std::uint64_t bytesIn, std::uint64_t bytesOut) {
   lastDrawn_ = now;
   const double rated = static_cast<double>(rateOfOutput_ ? bytesOut : bytesIn);
   char line[512];
-  const int width =
-      std::snprintf(line, sizeof line, "%s: %s: %s in, %s out, %s/s", kProgramName,
-                    progressName_.c_str(), HumanBytes(static_cast<double>(bytesIn)).c_str(),
-                    HumanBytes(static_cast<double>(bytesOut)).c_str(),
-                    HumanBytes(rated / elapsed).c_str());
+  const int width = std::snprintf(
+      line, sizeof line, "%s: %s: %s in, %s out, %s/s", kProgramName, progressName_.c_str(),
+      HumanBytes(static_cast<double>(bytesIn)).c_str(),
+      HumanBytes(static_cast<double>(bytesOut)).c_str(), HumanBytes(rated / elapsed).c_str());
   if (width <= 0) {
     return;
   }

@@ -5,7 +5,6 @@
 #include <time.h>
 
 #include <cstdarg>
-
 #include <cstdint>
 #include <string>
 
