@@ -225,7 +225,7 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
                          const RunOptions& options) {
   std::vector<std::string> argvStrings;
   // valgrind sets the program's argv[0] itself, so a run with a chosen argv[0] runs without it.
-  const bool valgrind = UnderValgrind() && !options.rawArgv;
+  const bool valgrind = UnderValgrind() && !options.rawArgv && options.underValgrindIfAsked;
   if (valgrind) {
     argvStrings = {"valgrind",
                    "--quiet",

@@ -82,6 +82,9 @@ struct RunOptions {
   bool terminalStderr = false;
   // When not empty, the folder the child runs in.
   std::string workingDirectory = "";
+  // False: the child never runs under valgrind, for reference runs of programs that other tests
+  // check under it already.
+  bool underValgrindIfAsked = true;
 };
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,

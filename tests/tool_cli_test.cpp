@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <rlegolomb.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,8 @@ std::string MakeFolder(const std::string& name, const Files& files) {
   return folder;
 }
 
+// The fixed programs run as references here, never under valgrind: their own tests run them there.
+
 // What rle-golomb-compress writes for `bytes`, with k given ("": chosen by the program).
 Bytes FixedCompress(const Bytes& bytes, const std::string& k) {
   const std::string input = ScratchPath("fixed-in");
@@ -71,7 +74,7 @@ Bytes FixedCompress(const Bytes& bytes, const std::string& k) {
   if (!k.empty()) {
     arguments.push_back(k);
   }
-  EXPECT_EQ(RunProgram(kCompress, arguments).status, 0);
+  EXPECT_EQ(RunProgram(kCompress, arguments, {.underValgrindIfAsked = false}).status, 0);
   return ReadFileBytes(output);
 }
 
@@ -80,7 +83,7 @@ Bytes FixedExpand(const Bytes& stream) {
   const std::string input = ScratchPath("fixed-in.rlg");
   const std::string output = FreshScratchPath("fixed-out");
   WriteFileBytes(input, stream);
-  EXPECT_EQ(RunProgram(kExpand, {input, output}).status, 0);
+  EXPECT_EQ(RunProgram(kExpand, {input, output}, {.underValgrindIfAsked = false}).status, 0);
   return ReadFileBytes(output);
 }
 
@@ -99,6 +102,16 @@ const Bytes& DataStream() {
   return stream;
 }
 
+// Waits (up to a minute) until the reader of `pipe` has taken all that was written to it.
+void WaitUntilRead(int pipe) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  int unread = 0;
+  while (ioctl(pipe, FIONREAD, &unread) == 0 && unread > 0 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 const std::string kTryHelp = "Try 'rlegolomb --help' for more information.\n";
 
 TEST(ToolCliTest, PipesCarryTheStreamsAndBytesOfTheFixedPrograms) {
@@ -110,7 +123,7 @@ TEST(ToolCliTest, PipesCarryTheStreamsAndBytesOfTheFixedPrograms) {
   for (const SampleFile& file : SampleFiles()) {
     cases.push_back({&file, ""});
   }
-  for (const std::string k : {"0", "7", "31", "33", "255"}) {
+  for (const std::string k : {"0", "31", "33", "255"}) {
     cases.push_back({&SampleFiles().back(), k});
   }
   for (const Case& c : cases) {
@@ -676,14 +689,16 @@ TEST(ToolCliTest, TerminalsGetNoCompressedData) {
   EXPECT_EQ(FolderContents(folder), (Files{{"a", x}}));
 }
 
-// The progress line shows once the work has taken a second: the input comes in two halves, 1.5 s
-// apart. It is drawn with "\r" and wiped at the end, so no line of it stays; -q silences it.
+// The progress line shows once the work has taken a second: the input comes in two halves, the
+// second 1.5 s after the program has read the first. It is drawn with "\r" and wiped at the end, so
+// no line of it stays; -q silences it.
 TEST(ToolCliTest, AProgressLineOnlyOnATerminal) {
   const Bytes& x = Data();
   const Bytes& s = DataStream();
   const auto slowly = [&s](pid_t, int stdinPipe) {
     const std::size_t half = s.size() / 2;
     ASSERT_EQ(write(stdinPipe, s.data(), half), static_cast<ssize_t>(half));
+    WaitUntilRead(stdinPipe);  // the work has begun
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ASSERT_EQ(write(stdinPipe, s.data() + half, s.size() - half),
               static_cast<ssize_t>(s.size() - half));
