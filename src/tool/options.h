@@ -33,6 +33,6 @@ enum class ParseResult { kRun, kExitSuccess, kExitFailure };
 // kExitFailure.
 ParseResult ParseCommandLine(int argc, char* argv[], Options* options);
 
-// A size with an optional suffix K, M, G or T (powers of 1024; "KiB" and "KB" are read alike,
-// in either case): false for anything else, for 0 and for sizes past 2^64 - 1.
+// A size with an optional suffix K, M, G or T, or k, m, g, t (powers of 1024; "KiB" and "KB"
+// mean K): false for anything else, for 0 and for sizes past 2^64 - 1.
 bool ParseSize(const char* text, std::uint64_t* size);
