@@ -223,28 +223,6 @@ Bytes ExpandBytes(const Bytes& stream) {
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const RunOptions& options) {
-  std::vector<std::string> argvStrings;
-  // valgrind sets the program's argv[0] itself, so a run with a chosen argv[0] runs without it.
-  const bool valgrind = UnderValgrind() && !options.rawArgv && options.underValgrindIfAsked;
-  if (valgrind) {
-    argvStrings = {"valgrind",
-                   "--quiet",
-                   "--vgdb=no",
-                   "--error-exitcode=" + std::to_string(kValgrindErrorStatus),
-                   "--leak-check=full",
-                   "--show-leak-kinds=definite",
-                   "--errors-for-leak-kinds=definite"};
-  }
-  if (!options.rawArgv) {
-    argvStrings.push_back(program);
-  }
-  argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (std::string& argument : argvStrings) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-
   // Pipes, not files, take the child's console text: a file size limit set for the child must not
   // apply to what it prints. A pseudo-terminal stands in for a pipe where the options ask for one.
   ProgramResult result;
@@ -272,6 +250,33 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     // A child that ends without reading all of its input must not end the test with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
   }
+
+  std::vector<std::string> argvStrings;
+  // valgrind sets the program's argv[0] itself, so a run with a chosen argv[0] runs without it.
+  const bool valgrind = UnderValgrind() && !options.rawArgv && options.underValgrindIfAsked;
+  if (valgrind) {
+    // valgrind reports through the error stream's own descriptor, which the child keeps open,
+    // rather than through descriptor 2: started with 2 closed, it would fail before the program
+    // runs.
+    argvStrings = {"valgrind",
+                   "--quiet",
+                   "--vgdb=no",
+                   "--log-fd=" + std::to_string(childEnds[2]),
+                   "--error-exitcode=" + std::to_string(kValgrindErrorStatus),
+                   "--leak-check=full",
+                   "--show-leak-kinds=definite",
+                   "--errors-for-leak-kinds=definite"};
+  }
+  if (!options.rawArgv) {
+    argvStrings.push_back(program);
+  }
+  argvStrings.insert(argvStrings.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : argvStrings) {
+    argv.push_back(argument.data());
+  }
+  argv.push_back(nullptr);
+
   const pid_t child = fork();
   if (child == 0) {
     for (int stream = 0; stream < 3; ++stream) {
@@ -280,10 +285,15 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
       }
     }
     for (int stream = 0; stream < 3; ++stream) {
-      close(childEnds[stream]);
+      if (stream < 2 || !valgrind) {
+        close(childEnds[stream]);
+      }
       if (parentEnds[stream] >= 0) {
         close(parentEnds[stream]);
       }
+    }
+    for (const int descriptor : options.closedDescriptors) {
+      close(descriptor);
     }
     std::signal(SIGPIPE, SIG_DFL);
     if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
@@ -372,5 +382,25 @@ void ExpectSameFileRefusedAndKept(const std::string& program, const std::string&
     EXPECT_EQ(result.out,
               "Fatal error: Error opening " + output + " for output: same file as input\n");
     EXPECT_EQ(ReadFileBytes(input), bytes);
+  }
+}
+
+void ExpectClosedStandardDescriptorsChangeNothing(const SuccessfulRun& run) {
+  for (int closed = 0; closed < 8; ++closed) {
+    RunOptions options;
+    std::string label = "closed descriptors:";
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+      if ((closed & (1 << descriptor)) != 0) {
+        options.closedDescriptors.push_back(descriptor);
+        label += " " + std::to_string(descriptor);
+      }
+    }
+    std::error_code error;
+    std::filesystem::remove(run.output, error);
+    const ProgramResult result = RunProgram(run.program, run.arguments, options);
+    EXPECT_EQ(result.status, 0) << label;
+    EXPECT_EQ(result.out, (closed & 2) != 0 ? "" : run.console) << label;
+    EXPECT_EQ(result.err, "") << label;
+    EXPECT_EQ(ReadFileBytes(run.output), run.expected) << label;
   }
 }

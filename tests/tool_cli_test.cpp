@@ -31,6 +31,15 @@ std::string Text(const Bytes& bytes) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// A command line as a trace shows it.
+std::string Joined(const std::vector<std::string>& arguments) {
+  std::string line = "rlegolomb";
+  for (const std::string& argument : arguments) {
+    line += " " + argument;
+  }
+  return line;
+}
+
 // A folder's entries and their bytes; a folder shows as "NAME/" with no bytes. Hidden names are
 // listed too, so a temporary file ".NAME.XXXXXX" left behind is seen.
 using Files = std::map<std::string, Bytes>;
@@ -750,13 +759,48 @@ TEST(ToolCliTest, BadCommandLinesTouchNothing) {
       {{"-", "-"}, "rlegolomb: cannot compress several inputs to one standard output\n"},
   };
   for (const auto& [arguments, err] : cases) {
-    SCOPED_TRACE(arguments[0] + " " + arguments[1]);
+    SCOPED_TRACE(Joined(arguments));
     const std::string folder = MakeFolder("options", files);
     const ProgramResult result = RunProgram(kTool, arguments, {.workingDirectory = folder});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, err);
     EXPECT_EQ(FolderContents(folder), files);
+  }
+}
+
+// A standard descriptor closed at start must not become the output file: the data would be
+// mixed with messages, or go nowhere with status 0.
+TEST(ToolCliTest, ClosedStandardDescriptorsAreNeverTakenForFiles) {
+  const Bytes& x = Data();
+  const Bytes& s = DataStream();
+  struct Case {
+    std::vector<int> closed;
+    Files before;
+    std::vector<std::string> arguments;
+    int status;
+    std::string err;
+    Files after;
+  };
+  const std::vector<Case> cases = {
+      {{1, 2}, {{"a.rlg", s}}, {"-d", "a.rlg"}, 0, "", {{"a.rlg", s}, {"a", x}}},
+      {{0, 1, 2}, {{"a", x}}, {"a"}, 0, "", {{"a", x}, {"a.rlg", s}}},
+      {{1},
+       {{"a.rlg", s}},
+       {"-dc", "a.rlg"},
+       1,
+       "rlegolomb: stdout: write error: Bad file descriptor\n",
+       {{"a.rlg", s}}},
+      {{0}, {}, {"-d", "-o", "out"}, 1, "rlegolomb: stdin: read error: Bad file descriptor\n", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments));
+    const std::string folder = MakeFolder("closed", c.before);
+    const ProgramResult result =
+        RunProgram(kTool, c.arguments, {.workingDirectory = folder, .closedDescriptors = c.closed});
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(FolderContents(folder), c.after);
   }
 }
 

@@ -1,4 +1,5 @@
 // rlegolomb: compress and expand RLE_Golomb streams with the conventions of gzip and zstd.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,9 +29,23 @@ std::size_t JobsWritingStdout(const Options& options) {
   return count;
 }
 
+// A standard descriptor closed at start would go to the first file opened, and data or messages
+// meant for the stream would land in it. Each closed one is taken by /dev/null opened the wrong
+// way round, so that the number is used up and any read or write on it fails with EBADF: "stdout:
+// write error" instead of data silently discarded, as /dev/null opened for writing would do.
+void HoldClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      // open takes the lowest free number: fd itself, since the ones below are open by now.
+      open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  HoldClosedStandardDescriptors();
   Options options;
   switch (ParseCommandLine(argc, argv, &options)) {
     case ParseResult::kRun:
