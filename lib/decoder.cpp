@@ -243,12 +243,13 @@ Step DecodeStepwise(rlegolomb_decoder* d, Window* w, bool final) {
 }
 
 // The block loop on registers, while enough input and room are left; returns at a code boundary
-// with no run pending, the record up to date.
+// with no run pending, the record up to date. One copy with the group table and one without, so
+// that neither carries the other's branch and registers.
+template <bool kGrouped>
 void DecodeFast(rlegolomb_decoder* d, Window* w) {
   const unsigned unitShift = d->unitShift;
   const std::uint32_t unitMask = d->unitMask;
   const unsigned width = d->width;
-  const bool grouped = d->grouped;
   const CodeGroup* const groups = d->groups.data();
   const std::uint8_t* const in = w->in;
   std::uint8_t* const out = w->out;
@@ -272,7 +273,7 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
       next += (kMostValidBits - count) >> 3;
       count |= kRefilledBits;
     }
-    if (grouped) {
+    if constexpr (kGrouped) {
       const CodeGroup group = groups[bits >> (64 - kGroupBits)];
       if (group.codes != 0) {
         bits <<= group.consumed;
@@ -446,7 +447,11 @@ rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
     }
     if (d->quotient == 0 && w->size - w->next >= kFastInputBytes &&
         w->end - w->pos >= kFastOutputBytes) {
-      DecodeFast(d, w);
+      if (d->grouped) {
+        DecodeFast<true>(d, w);
+      } else {
+        DecodeFast<false>(d, w);
+      }
       if (d->runLeft != 0) {
         continue;
       }
