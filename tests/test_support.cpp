@@ -6,13 +6,16 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <thread>
 
 #include "compress/compress.h"
 #include "expand/expand.h"
@@ -50,6 +53,37 @@ constexpr int kValgrindErrorStatus = 99;
 bool UnderValgrind() {
   const char* value = std::getenv("RLEG_TEST_VALGRIND");
   return value != nullptr && value[0] != '\0';
+}
+
+// A pseudo-terminal in raw mode: `master` for the test, `slave` for the child.
+bool OpenRawTerminal(int* master, int* slave) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) {
+    return false;
+  }
+  const char* name = ptsname(*master);
+  *slave = name == nullptr ? -1 : open(name, O_RDWR | O_NOCTTY);
+  termios mode{};
+  if (*slave < 0 || tcgetattr(*slave, &mode) != 0) {
+    return false;
+  }
+  cfmakeraw(&mode);
+  return tcsetattr(*slave, TCSANOW, &mode) == 0;
+}
+
+// Writes all of `bytes`, giving up when the reader has gone.
+void WriteWhole(int fd, const Bytes& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return;
+    }
+    done += static_cast<std::size_t>(written);
+  }
 }
 
 }  // namespace
@@ -247,24 +281,44 @@ int ChosenKSimple(const Bytes& bytes) {
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const RunOptions& options) {
   // Pipes, not files, take the child's console text: a file size limit set for the child must not
-  // apply to what it prints.
-  int outPipe[2];
-  int errPipe[2];
+  // apply to what it prints. A pseudo-terminal stands in for a pipe where the options ask for one.
   ProgramResult result;
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
-    return result;
+  int childEnds[3] = {-1, -1, -1};   // what the child gets as its standard streams 0, 1 and 2
+  int parentEnds[3] = {-1, -1, -1};  // the other ends: what the test writes to and reads from
+  const bool terminal[3] = {options.terminalStdin, options.terminalStdout, options.terminalStderr};
+  const bool feedStdin = options.stdinBytes.has_value() || options.whileRunning != nullptr;
+  for (int stream = 0; stream < 3; ++stream) {
+    if (terminal[stream]) {
+      if (!OpenRawTerminal(&parentEnds[stream], &childEnds[stream])) {
+        return result;
+      }
+    } else if (stream > 0 || feedStdin) {
+      int ends[2];
+      if (pipe(ends) != 0) {
+        return result;
+      }
+      childEnds[stream] = stream == 0 ? ends[0] : ends[1];
+      parentEnds[stream] = stream == 0 ? ends[1] : ends[0];
+    } else {
+      childEnds[stream] = open("/dev/null", O_RDONLY);
+    }
+  }
+  if (feedStdin) {
+    // A child that ends without reading all of its input must not end the test with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
   }
 
   std::vector<std::string> argvStrings;
   // valgrind sets the program's argv[0] itself, so a run with a chosen argv[0] runs without it.
-  const bool valgrind = UnderValgrind() && !options.rawArgv;
+  const bool valgrind = UnderValgrind() && !options.rawArgv && options.underValgrindIfAsked;
   if (valgrind) {
-    // valgrind reports through the error pipe's own descriptor, which the child keeps open, rather
-    // than through descriptor 2: started with 2 closed, it would fail before the program runs.
+    // valgrind reports through the error stream's own descriptor, which the child keeps open,
+    // rather than through descriptor 2: started with 2 closed, it would fail before the program
+    // runs.
     argvStrings = {"valgrind",
                    "--quiet",
                    "--vgdb=no",
-                   "--log-fd=" + std::to_string(errPipe[1]),
+                   "--log-fd=" + std::to_string(childEnds[2]),
                    "--error-exitcode=" + std::to_string(kValgrindErrorStatus),
                    "--leak-check=full",
                    "--show-leak-kinds=definite",
@@ -282,14 +336,25 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 
   const pid_t child = fork();
   if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    if (in < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0 || dup2(in, 0) < 0) {
-      _exit(127);
+    for (int stream = 0; stream < 3; ++stream) {
+      if (childEnds[stream] < 0 || dup2(childEnds[stream], stream) < 0) {
+        _exit(127);
+      }
     }
-    close(outPipe[0]);
-    close(errPipe[0]);
+    for (int stream = 0; stream < 3; ++stream) {
+      if (stream < 2 || !valgrind) {
+        close(childEnds[stream]);
+      }
+      if (parentEnds[stream] >= 0) {
+        close(parentEnds[stream]);
+      }
+    }
     for (const int descriptor : options.closedDescriptors) {
       close(descriptor);
+    }
+    std::signal(SIGPIPE, SIG_DFL);
+    if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
+      _exit(127);
     }
     if (options.fileSizeLimit >= 0) {
       std::signal(SIGXFSZ, SIG_IGN);
@@ -306,28 +371,50 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     }
     _exit(127);
   }
-  close(outPipe[1]);
-  close(errPipe[1]);
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  for (int stream = 0; stream < 3; ++stream) {
+    close(childEnds[stream]);
+  }
+  std::thread feeder;
+  if (feedStdin) {
+    const int stdinPipe = parentEnds[0];
+    parentEnds[0] = -1;
+    feeder = std::thread([&options, child, stdinPipe] {
+      if (options.stdinBytes.has_value() && child > 0) {
+        WriteWhole(stdinPipe, *options.stdinBytes);
+      }
+      if (options.whileRunning != nullptr && child > 0) {
+        options.whileRunning(child, stdinPipe);
+      }
+      close(stdinPipe);
+    });
+  }
+  pollfd fds[2] = {{parentEnds[1], POLLIN, 0}, {parentEnds[2], POLLIN, 0}};
   std::string* texts[2] = {&result.out, &result.err};
-  int openPipes = 2;
-  while (openPipes > 0) {
+  int openStreams = 2;
+  while (openStreams > 0) {
     if (poll(fds, 2, -1) < 0) {
       break;
     }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
         char chunk[4096];
+        // A terminal's master side reads EIO, not 0, once the child has closed its side.
         const ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
         if (got > 0) {
           texts[i]->append(chunk, static_cast<std::size_t>(got));
         } else {
           close(fds[i].fd);
           fds[i].fd = -1;
-          --openPipes;
+          --openStreams;
         }
       }
     }
+  }
+  if (feeder.joinable()) {
+    feeder.join();
+  }
+  if (parentEnds[0] >= 0) {
+    close(parentEnds[0]);
   }
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child) {

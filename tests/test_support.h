@@ -1,8 +1,11 @@
 // Helpers shared by the tests: scratch files, streams built bit by bit, and running the programs.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,6 +79,24 @@ struct RunOptions {
   long long fileSizeLimit = -1;
   // When true, argv is passed exactly as given (argv[0] included); otherwise argv[0] is `program`.
   bool rawArgv = false;
+  // When set, the child's standard input is a pipe that receives these bytes and is then closed
+  // (after `whileRunning`, if that is set too); otherwise it reads /dev/null.
+  std::optional<Bytes> stdinBytes = std::nullopt;
+  // When set, called on a thread of its own while the child runs, with the child's pid and the
+  // write end of its standard input pipe, which is closed once the call returns. The child's
+  // output is collected meanwhile, so the call may wait for the child to get somewhere.
+  std::function<void(pid_t child, int stdinPipe)> whileRunning = nullptr;
+  // Each standard stream set here is a pseudo-terminal in raw mode (no line editing, no "\r\n"
+  // for "\n"), so that the child's isatty() is true; what it writes there is collected as from a
+  // pipe. A terminal on standard input gives no input.
+  bool terminalStdin = false;
+  bool terminalStdout = false;
+  bool terminalStderr = false;
+  // When not empty, the folder the child runs in.
+  std::string workingDirectory = "";
+  // False: the child never runs under valgrind, for reference runs of programs that other tests
+  // check under it already.
+  bool underValgrindIfAsked = true;
   // Descriptors of 0, 1 and 2 that the child closes just before it runs the program. What the
   // program writes to a closed 1 or 2 does not reach `out` or `err`.
   std::vector<int> closedDescriptors = {};

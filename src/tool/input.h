@@ -1,0 +1,48 @@
+// The input of one job: a named file or standard input, read in pieces.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+#include "tool/reporter.h"
+
+// A file descriptor that closes itself (never 0, 1 or 2, which stay open).
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int Get() const { return fd_; }
+  int Release();
+  void Reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+struct Input {
+  std::string name;  // as messages show it: the argument, or "stdin"
+  bool isStdin = false;
+  int fd = -1;            // what is read: 0, the opened file, or the copy of a pipe (see ChooseK)
+  UniqueFd owned;         // the descriptor this input closes
+  struct stat status {};  // of the file or of standard input, as opened
+};
+
+// Opens `argument` ("-": standard input). A failure is reported and gives false.
+bool OpenInput(const std::string& argument, Input* input, Reporter& reporter);
+
+// Reads up to `capacity` bytes (retrying after EINTR). Returns the count, 0 at the end, or -1
+// after reporting the read error.
+long ReadInput(Input& input, std::uint8_t* buffer, std::size_t capacity, Reporter& reporter);
+
+// The names messages give to the standard streams.
+inline constexpr const char* kStdinName = "stdin";
+inline constexpr const char* kStdoutName = "stdout";

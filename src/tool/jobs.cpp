@@ -1,0 +1,205 @@
+// The jobs: compress, expand, test and list one input.
+#include "tool/jobs.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "tool/input.h"
+#include "tool/output.h"
+
+namespace {
+
+std::string KText(int k) {
+  return k < 0 ? "none (empty stream)" : std::to_string(k);
+}
+
+std::string Ratio(std::uint64_t expanded, std::uint64_t compressed) {
+  if (compressed == 0) {
+    return "-";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f",
+                static_cast<double>(expanded) / static_cast<double>(compressed));
+  return text;
+}
+
+void PrintListRow(const std::string& k, std::uint64_t compressed, std::uint64_t expanded,
+                  std::uint64_t bits, std::uint64_t codes, const std::string& name) {
+  std::printf("%3s %12" PRIu64 " %12" PRIu64 " %14" PRIu64 " %10" PRIu64 " %9s  %s\n", k.c_str(),
+              compressed, expanded, bits, codes, Ratio(expanded, compressed).c_str(), name.c_str());
+}
+
+void TestJob(Input& input, JobContext& context) {
+  StreamFacts facts;
+  if (!ExpandInput(input, nullptr, context.options.maxOutput, context.buffers, context.reporter,
+                   &facts)) {
+    return;
+  }
+  if (context.reporter.Verbose()) {
+    context.reporter.Note(input.name.c_str(),
+                          "OK: %" PRIu64 " bytes expand to %" PRIu64 " bytes (%" PRIu64
+                          " bits), k = %s, %" PRIu64 " runs",
+                          facts.bytesIn, facts.bytesOut, facts.bits, KText(facts.k).c_str(),
+                          facts.codes);
+  } else {
+    context.reporter.Note(input.name.c_str(), "OK: %" PRIu64 " bytes expand to %" PRIu64 " bytes",
+                          facts.bytesIn, facts.bytesOut);
+  }
+}
+
+void ListJob(Input& input, JobContext& context) {
+  StreamFacts facts;
+  if (!ExpandInput(input, nullptr, context.options.maxOutput, context.buffers, context.reporter,
+                   &facts)) {
+    return;
+  }
+  ListTotals& totals = context.totals;
+  if (totals.files == 0) {
+    std::printf("%3s %12s %12s %14s %10s %9s  %s\n", "k", "compressed", "expanded", "bits", "runs",
+                "ratio", "name");
+  }
+  PrintListRow(facts.k < 0 ? "-" : std::to_string(facts.k), facts.bytesIn, facts.bytesOut,
+               facts.bits, facts.codes, input.name);
+  ++totals.files;
+  totals.compressed += facts.bytesIn;
+  totals.expanded += facts.bytesOut;
+  totals.bits += facts.bits;
+  totals.codes += facts.codes;
+}
+
+// The name of the output a file named on the command line gets; false when it gets none, after
+// reporting why.
+bool DerivedOutputName(const std::string& argument, const Input& input, JobContext& context,
+                       std::string* target) {
+  if (context.options.mode == Mode::kCompress) {
+    if (HasSuffix(argument) && !context.options.force) {
+      context.reporter.Warning(input.name.c_str(), "already has the %s suffix -- unchanged",
+                               kSuffix);
+      return false;
+    }
+    *target = argument + kSuffix;
+    return true;
+  }
+  if (!HasSuffix(argument)) {
+    context.reporter.Error(input.name.c_str(),
+                           "unknown suffix, %s expected: name the output with -o, or write to "
+                           "standard output with -c",
+                           kSuffix);
+    return false;
+  }
+  *target = argument.substr(0, argument.size() - std::strlen(kSuffix));
+  return true;
+}
+
+void WriteJob(const std::string& argument, Input& input, JobContext& context) {
+  const Options& options = context.options;
+  Reporter& reporter = context.reporter;
+  const char* name = input.name.c_str();
+  const bool expand = options.mode == Mode::kDecompress;
+  const bool toStdout = options.toStdout || (input.isStdin && !options.hasOutputName);
+  if (!input.isStdin && !toStdout && !options.hasOutputName && !options.force &&
+      !S_ISREG(input.status.st_mode)) {
+    reporter.Warning(name, "is not a regular file -- ignored");
+    return;
+  }
+  Output output(reporter);
+  if (toStdout) {
+    if (!output.OpenStdout(expand && options.sparse == Sparse::kOn, input.status)) {
+      return;
+    }
+  } else {
+    std::string target = options.outputName;
+    if (!options.hasOutputName && !DerivedOutputName(argument, input, context, &target)) {
+      return;
+    }
+    FileOutputOptions fileOptions;
+    fileOptions.force = options.force;
+    fileOptions.sparse = expand && options.sparse != Sparse::kOff;
+    fileOptions.sync = options.removeSource && !input.isStdin;
+    if (!input.isStdin && S_ISREG(input.status.st_mode)) {
+      // A file made from a file keeps its permissions and times, as gzip's and zstd's do.
+      fileOptions.mode = input.status.st_mode & 0777;
+      fileOptions.keepTimes = true;
+      fileOptions.times[0] = input.status.st_atim;
+      fileOptions.times[1] = input.status.st_mtim;
+    } else {
+      fileOptions.mode = 0666 & ~context.umask;
+    }
+    if (!output.OpenFile(target, input.status, fileOptions)) {
+      return;
+    }
+  }
+
+  StreamFacts facts;
+  int k = options.k;
+  const bool chosen = !expand && k < 0;
+  bool done;
+  if (expand) {
+    done = ExpandInput(input, &output, options.maxOutput, context.buffers, reporter, &facts);
+  } else {
+    done = (!chosen || ChooseK(input, context.buffers, reporter, &k)) &&
+           CompressInput(input, k, output, context.buffers, reporter, &facts);
+  }
+  if (!done || !output.Finish()) {
+    return;  // the output is abandoned as it goes out of scope
+  }
+  reporter.Detail(name, "k = %s%s: %" PRIu64 " bytes in, %" PRIu64 " bytes out, to %s",
+                  KText(facts.k).c_str(), chosen ? " (chosen)" : "", facts.bytesIn, facts.bytesOut,
+                  output.Name().c_str());
+  // Only a file put in place replaces the source: not standard output, not a device.
+  if (options.removeSource && !input.isStdin && output.Placed()) {
+    input.owned.Reset();
+    if (unlink(argument.c_str()) != 0) {
+      reporter.Error(name, "cannot remove it: %s", std::strerror(errno));
+    }
+  }
+}
+
+}  // namespace
+
+bool HasSuffix(const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  const std::size_t baseLength = slash == std::string::npos ? name.size() : name.size() - slash - 1;
+  const std::size_t suffixLength = std::strlen(kSuffix);
+  return baseLength > suffixLength &&
+         name.compare(name.size() - suffixLength, suffixLength, kSuffix) == 0;
+}
+
+void RunJob(const std::string& argument, JobContext& context) {
+  Input input;
+  if (!OpenInput(argument, &input, context.reporter)) {
+    return;
+  }
+  const char* name = input.name.c_str();
+  if (S_ISDIR(input.status.st_mode)) {
+    context.reporter.Warning(name, "is a directory -- ignored");
+    return;
+  }
+  if (input.isStdin && context.options.mode != Mode::kCompress && !context.options.force &&
+      isatty(STDIN_FILENO) != 0) {
+    context.reporter.Error(name, "is a terminal; compressed data not read (use -f to force)");
+    return;
+  }
+  switch (context.options.mode) {
+    case Mode::kTest:
+      TestJob(input, context);
+      return;
+    case Mode::kList:
+      ListJob(input, context);
+      return;
+    case Mode::kCompress:
+    case Mode::kDecompress:
+      WriteJob(argument, input, context);
+      return;
+  }
+}
+
+void PrintListTotals(const ListTotals& totals) {
+  PrintListRow("-", totals.compressed, totals.expanded, totals.bits, totals.codes,
+               "(" + std::to_string(totals.files) + " files)");
+}
