@@ -116,9 +116,9 @@ RLEGOLOMB_API void rlegolomb_decoder_set_limit(rlegolomb_decoder* d, uint64_t ma
  * quotient, a remainder, or a run of 2^31 - 1 bits with a 1-byte output room).
  *
  * final non-zero: in holds the rest of the stream. The stream's end rules apply (a quotient that
- * runs into the end ends the stream, a code whose remainder is cut off is dropped), the last partial
- * byte is completed with zero bits, and DONE comes once all of the expansion is in out; until then
- * MORE, and the caller calls again, still with final set (with more output room).
+ * runs into the end ends the stream, a code whose remainder is cut off is dropped), the last
+ * partial byte is completed with zero bits, and DONE comes once all of the expansion is in out;
+ * until then MORE, and the caller calls again, still with final set (with more output room).
  *
  * Returns:
  *   DONE   the stream is finished and its whole expansion has been written. Further calls give
@@ -126,10 +126,10 @@ RLEGOLOMB_API void rlegolomb_decoder_set_limit(rlegolomb_decoder* d, uint64_t ma
  *   MORE   in is used up (and final was 0), or out is full; MORE never comes while both input and
  *          output room are left.
  *   ERROR_LIMIT    the expansion would pass the limit: exactly the first `limit` bytes have been
- *          written (over this and earlier calls); it is returned again, writing nothing, until reset.
- *   ERROR_ARGUMENT a null pointer, or pos > size in in or out; nothing is read or written.
- * For every way of cutting the input and the output into pieces (of 0 and 1 bytes included), the
- * bytes written are the same. */
+ *          written (over this and earlier calls); it is returned again, writing nothing, until
+ * reset. ERROR_ARGUMENT a null pointer, or pos > size in in or out; nothing is read or written. For
+ * every way of cutting the input and the output into pieces (of 0 and 1 bytes included), the bytes
+ * written are the same. */
 RLEGOLOMB_API rlegolomb_status rlegolomb_decode(rlegolomb_decoder* d, rlegolomb_out* out,
                                                 rlegolomb_in* in, int final);
 
@@ -178,6 +178,10 @@ RLEGOLOMB_API void rlegolomb_encoder_reset(rlegolomb_encoder* e);
 RLEGOLOMB_API rlegolomb_status rlegolomb_encode(rlegolomb_encoder* e, rlegolomb_out* out,
                                                 rlegolomb_in* in, int final);
 
+/* The length in bits of the stream written so far, before the zero fill: after DONE, the exact
+ * length of the whole stream (its byte count is (bits + 7) / 8). 0 for null. */
+RLEGOLOMB_API uint64_t rlegolomb_encoder_bits(const rlegolomb_encoder* e);
+
 /* The k (0..63) whose stream of src[0..src_size) is the smallest in bytes, the smaller k on a tie:
  * the k rle-golomb-compress chooses. Any k from 64 up gives the same stream as one below 64 but
  * for the header. -1 for a null src with a non-zero size. */
@@ -191,8 +195,7 @@ RLEGOLOMB_API size_t rlegolomb_compress_bound(size_t src_size, int k);
  * *dst_size the stream's size; ERROR_LIMIT when the stream needs more than dst_capacity bytes
  * (dst then holds its first dst_capacity bytes); ERROR_ARGUMENT for a bad k or pointer. */
 RLEGOLOMB_API rlegolomb_status rlegolomb_compress(const void* src, size_t src_size, int k,
-                                                  void* dst, size_t dst_capacity,
-                                                  size_t* dst_size);
+                                                  void* dst, size_t dst_capacity, size_t* dst_size);
 
 /* ---- Measuring, for choosing k over a stream of pieces --------------------------------------- */
 
@@ -208,7 +211,9 @@ RLEGOLOMB_API void rlegolomb_sizer_reset(rlegolomb_sizer* s);
  * non-zero size; else MORE. */
 RLEGOLOMB_API rlegolomb_status rlegolomb_sizer_update(rlegolomb_sizer* s, const void* src,
                                                       size_t src_size);
-/* The size in bytes of the stream at k (0..255) of all input so far; 0 for a null s or a bad k. */
+/* The size in bits (before the zero fill) and in bytes of the stream at k (0..255) of all input
+ * so far; 0 for a null s or a bad k. */
+RLEGOLOMB_API uint64_t rlegolomb_sizer_stream_bits(const rlegolomb_sizer* s, int k);
 RLEGOLOMB_API uint64_t rlegolomb_sizer_stream_bytes(const rlegolomb_sizer* s, int k);
 /* The k (0..63) of the smallest stream of all input so far, the smaller on a tie; -1 for null. */
 RLEGOLOMB_API int rlegolomb_sizer_choose_k(const rlegolomb_sizer* s);

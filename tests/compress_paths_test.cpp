@@ -10,6 +10,7 @@
 
 #include "compress/compress.h"
 #include "compress/runs.h"
+#include "run_scan.h"
 #include "test_support.h"
 
 namespace {
@@ -123,22 +124,34 @@ RunsSeen SimpleRuns(const std::string& path) {
   return seen;
 }
 
+// The library's run finder over blocks of the file, as the block paths feed it, stopped after
+// every `batch` runs and resumed, as the encoder stops when its room is full.
 RunsSeen BlockRuns(const std::string& path, std::size_t blockBytes, std::size_t batch) {
   RunsSeen seen;
   BitFile* input = OpenInputBitFile(path.c_str());
   EXPECT_NE(input, nullptr);
-  BlockRunReader reader;
-  EXPECT_TRUE(StartBlockRuns(&reader, input, blockBytes));
-  std::vector<std::uint64_t> lengths(batch);
-  for (std::size_t count; (count = NextRuns(&reader, lengths.data(), batch)) != 0;) {
-    EXPECT_LE(count, batch);
-    seen.lengths.insert(seen.lengths.end(), lengths.begin(),
-                        lengths.begin() + static_cast<std::ptrdiff_t>(count));
+  rlegolomb::RunScan scan{};
+  std::vector<std::uint8_t> block(blockBytes);
+  std::uint64_t bytesRead = 0;
+  for (bool last = false; !last;) {
+    const std::size_t got = ReadInputBlock(input, block.data(), blockBytes, &last);
+    bytesRead += got;
+    std::size_t next = 0;
+    for (bool whole = false; !whole;) {
+      std::size_t found = 0;
+      whole = rlegolomb::ScanRuns(&scan, block.data(), &next, got, [&](std::uint64_t length) {
+        seen.lengths.push_back(length);
+        return ++found < batch;
+      });
+    }
+    EXPECT_EQ(next, got);
   }
-  EXPECT_EQ(NextRuns(&reader, lengths.data(), batch), 0u);  // stays ended
-  EndBlockRuns(&reader);
-  seen.firstValue = reader.firstValue;
-  seen.bitsRead = reader.bitsRead;
+  if (scan.started) {
+    seen.lengths.push_back(scan.length);  // the last run ends with the input
+  }
+  EndBlockInput(input);
+  seen.firstValue = scan.firstValue;
+  seen.bitsRead = 8 * bytesRead;
   NoteInputEnd(&seen, input);
   CloseInputBitFile(input);
   return seen;

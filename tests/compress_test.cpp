@@ -10,7 +10,7 @@
 
 #include "compress/rice_code.h"
 #include "expand/expand.h"
-#include "format/format.h"
+#include "format.h"
 #include "test_support.h"
 
 namespace {

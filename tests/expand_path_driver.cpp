@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "bitfile/bitfile.h"
-#include "cli/fatal_error.h"
+#include "fatal/fatal_error.h"
 #include "expand/expand.h"
 
 int main(int argc, char* argv[]) {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/fatal_error.h"
+#include "fatal/fatal_error.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "bitfile/bitfile.h"
-#include "cli/fatal_error.h"
+#include "fatal/fatal_error.h"
 #include "cli/open_files.h"
 #include "cli/usage.h"
 #include "compress/compress.h"
-#include "format/format.h"
+#include "rlegolomb.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ int main(int argc, char* argv[]) {
   }
   const OpenFiles files = OpenFilesOrExit(argv[1], argv[2]);
   std::printf("\nCompressing %s to %s\n", argv[1], argv[2]);
-  std::printf("Using %s\n", kCompressionName);
+  std::printf("Using %s\n", RLEGOLOMB_METHOD_NAME);
   if (chooseK) {
     // First pass: the size of the stream at every k; the second pass writes the smallest.
     k = ChooseExponent(MeasureStreams(files.input));

@@ -4,6 +4,7 @@
 #include "cli/open_files.h"
 #include "cli/usage.h"
 #include "expand/expand.h"
+#include "rlegolomb.h"
 
 int main(int argc, char* argv[]) {
   std::setbuf(stdout, nullptr);
@@ -14,7 +15,7 @@ int main(int argc, char* argv[]) {
   }
   const OpenFiles files = OpenFilesOrExit(argv[1], argv[2]);
   std::printf("\nExpanding %s to %s\n", argv[1], argv[2]);
-  std::printf("Using %s\n", kCompressionName);
+  std::printf("Using %s\n", RLEGOLOMB_METHOD_NAME);
   ExpandFile(files.input, files.output, argc - 3, argv + 3);
   ExitIfReadFailed(files.input, argv[1]);
   CloseInputBitFile(files.input);

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/fatal_error.h"
+#include "fatal/fatal_error.h"
 
 OpenFiles OpenFilesOrExit(const char* inputName, const char* outputName) {
   BitFile* input = OpenInputBitFile(inputName);

@@ -1,25 +1,25 @@
-// Measuring and writing streams. Both passes share the run finders (runs.h) and the code rules
-// (rice_code.h), so what is measured is what is written; each has a simple and a fast path.
+// Measuring and writing streams, each pass with a simple path (the bit file's run finder and
+// code writer) and a fast one (the library's sizer and encoder over blocks of the files).
 #include "compress/compress.h"
 
 #include <cassert>
+#include <cstdio>
+#include <cstdlib>
 
 #include "compress/rice_code.h"
 #include "compress/runs.h"
-#include "format/format.h"
+#include "fatal/fatal_error.h"
+#include "format.h"
+#include "rlegolomb.h"
 
 namespace {
 
-// The first value is one bit after the header.
-constexpr std::uint64_t kStreamStartBits = kHeaderBits + 1;
+using rlegolomb::kStreamStartBits;
 
 // Runs shorter than this are counted by length and costed once per length at the end, so the
 // common short run costs one increment instead of 64 code sizes; longer runs, at most one per
 // kShortRuns bits of input, are costed at once. The table is 32 KB, whatever the file's size.
 constexpr std::uint64_t kShortRuns = 4096;
-
-// Runs handed out by the block run finder per call.
-constexpr std::size_t kRunBatch = 4096;
 
 void AddRunBits(StreamSizes* sizes, std::uint64_t length, std::uint64_t runs) {
   for (int c = 0; c < kExponentClasses; ++c) {
@@ -75,20 +75,39 @@ StreamSizes MeasureStreamsSimple(BitFile* input) {
   return EndTally(&tally, runs.bitsRead);
 }
 
+std::size_t ReadInputBlock(BitFile* input, std::uint8_t* block, std::size_t blockBytes,
+                           bool* last) {
+  const std::size_t got = InputBytes(input, block, blockBytes);
+  *last = got < blockBytes;
+  return got;
+}
+
+void EndBlockInput(BitFile* input) {
+  input->buffer = EOF;
+  input->mask = 0x40;
+}
+
 StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes) {
-  BlockRunReader runs;
-  if (!StartBlockRuns(&runs, input, blockBytes)) {
+  assert(blockBytes >= 8 && blockBytes % 8 == 0);
+  rlegolomb_sizer* sizer = rlegolomb_sizer_create();
+  auto* block = static_cast<std::uint8_t*>(std::malloc(blockBytes));
+  if (sizer == nullptr || block == nullptr || input->mask != 0x80) {
+    std::free(block);
+    rlegolomb_sizer_free(sizer);
     return MeasureStreamsSimple(input);
   }
-  RunTally tally{};
-  std::array<std::uint64_t, kRunBatch> lengths;
-  for (std::size_t count; (count = NextRuns(&runs, lengths.data(), lengths.size())) != 0;) {
-    for (std::size_t i = 0; i < count; ++i) {
-      TallyRun(&tally, lengths[i]);
-    }
+  for (bool last = false; !last;) {
+    rlegolomb_sizer_update(sizer, block, ReadInputBlock(input, block, blockBytes, &last));
   }
-  EndBlockRuns(&runs);
-  return EndTally(&tally, runs.bitsRead);
+  EndBlockInput(input);
+  StreamSizes sizes{};
+  for (int c = 0; c < kExponentClasses; ++c) {
+    sizes.bits[static_cast<std::size_t>(c)] = rlegolomb_sizer_stream_bits(sizer, c);
+  }
+  sizes.inputBytes = rlegolomb_sizer_input_bytes(sizer);
+  std::free(block);
+  rlegolomb_sizer_free(sizer);
+  return sizes;
 }
 
 int ChooseExponent(const StreamSizes& sizes) {
@@ -124,27 +143,70 @@ CompressResult CompressFileSimple(BitFile* input, BitFile* output, int k) {
   return {runs.bitsRead / 8, StreamBytes(bits)};
 }
 
+namespace {
+
+// Hands whole bytes of the stream to the output stream; a write it refuses ends the process as
+// OutputBit does, after a prefix of the stream has reached the file.
+void WriteStreamBytes(BitFile* output, const std::uint8_t* bytes, std::size_t size) {
+  if (size != 0 && std::fwrite(bytes, 1, size, output->stream) != size) {
+    FatalError("Fatal error in OutputBit!\n");
+  }
+}
+
+struct CompressBlocks {
+  std::uint8_t* input;
+  std::uint8_t* output;
+};
+
+CompressResult EncodeBlocks(rlegolomb_encoder* encoder, const CompressBlocks& blocks,
+                            std::size_t blockBytes, BitFile* input, BitFile* output) {
+  std::uint64_t inputBytes = 0;
+  rlegolomb_out out{blocks.output, blockBytes, 0};
+  for (bool last = false;;) {
+    const std::size_t got = ReadInputBlock(input, blocks.input, blockBytes, &last);
+    inputBytes += got;
+    rlegolomb_in in{blocks.input, got, 0};
+    rlegolomb_status status;
+    while ((status = rlegolomb_encode(encoder, &out, &in, last ? 1 : 0)) == RLEGOLOMB_MORE &&
+           out.pos == out.size) {
+      WriteStreamBytes(output, blocks.output, out.pos);
+      out.pos = 0;
+    }
+    if (status == RLEGOLOMB_DONE) {
+      break;
+    }
+  }
+  // The last bytes, the partial one kept back in the record for CloseBitFile.
+  const std::uint64_t bits = rlegolomb_encoder_bits(encoder);
+  const auto partialBits = static_cast<unsigned>(bits % 8);
+  const std::size_t whole = out.pos - (partialBits != 0 ? 1 : 0);
+  WriteStreamBytes(output, blocks.output, whole);
+  if (partialBits != 0) {
+    output->buffer = blocks.output[whole];
+    output->mask = static_cast<std::uint8_t>(0x80u >> partialBits);
+  }
+  EndBlockInput(input);
+  return {inputBytes, StreamBytes(bits)};
+}
+
+}  // namespace
+
 CompressResult CompressFileFast(BitFile* input, BitFile* output, int k, std::size_t blockBytes) {
   assert(k >= 0 && k <= 255);
-  // The writer first: until the reader has started, nothing has been read or written, and the
-  // simple path can take over from the first bit.
-  BlockWriter writer;
-  if (!StartBlockWriter(&writer, output, blockBytes)) {
-    return CompressFileSimple(input, output, k);
+  assert(blockBytes >= 8 && blockBytes % 8 == 0);
+  rlegolomb_encoder* encoder = rlegolomb_encoder_create(k);
+  CompressBlocks blocks{static_cast<std::uint8_t*>(std::malloc(blockBytes)),
+                        static_cast<std::uint8_t*>(std::malloc(blockBytes))};
+  CompressResult result;
+  // The library writes streams from a byte boundary on, where the programs' records stand.
+  if (encoder != nullptr && blocks.input != nullptr && blocks.output != nullptr &&
+      input->mask == 0x80 && output->mask == 0x80) {
+    result = EncodeBlocks(encoder, blocks, blockBytes, input, output);
+  } else {
+    result = CompressFileSimple(input, output, k);
   }
-  BlockRunReader runs;
-  if (!StartBlockRuns(&runs, input, blockBytes)) {
-    EndBlockWriter(&writer);
-    return CompressFileSimple(input, output, k);
-  }
-  WriteField(&writer, static_cast<std::uint64_t>(k), kHeaderBits);
-  WriteField(&writer, static_cast<std::uint64_t>(runs.firstValue), 1);
-  const CodeShape shape = ShapeOfCodes(k);
-  std::array<std::uint64_t, kRunBatch> lengths;
-  for (std::size_t count; (count = NextRuns(&runs, lengths.data(), lengths.size())) != 0;) {
-    WriteRunsToBlock(&writer, shape, lengths.data(), count);
-  }
-  EndBlockRuns(&runs);
-  const std::uint64_t bits = EndBlockWriter(&writer);
-  return {runs.bitsRead / 8, StreamBytes(bits)};
+  std::free(blocks.input);
+  std::free(blocks.output);
+  rlegolomb_encoder_free(encoder);
+  return result;
 }

@@ -7,16 +7,15 @@
 #include <cstdint>
 
 #include "bitfile/bitfile.h"
-#include "compress/runs.h"  // kBlockBytes
+#include "code_rules.h"
 
-// Header values k and k + 32 (k >= 32) give streams that differ only in the header: m is 0 for
-// both and the remainder width repeats every 32. Classes 0..63 thus cover all 256 values; the
-// smallest k of class c is c itself.
-inline constexpr int kExponentClasses = 64;
+using rlegolomb::ExponentClass;
+using rlegolomb::kExponentClasses;
+using rlegolomb::StreamBytes;
 
-constexpr int ExponentClass(int k) {
-  return k < kExponentClasses ? k : 32 + (k & 31);
-}
+// The block size of the block paths: large enough that a read or a write costs little next to the
+// work on its bytes, small enough that memory use stays flat.
+inline constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 
 // What the stream of a file would take at each k, counted exactly by one pass over the file.
 struct StreamSizes {
@@ -32,11 +31,6 @@ struct CompressResult {
   // The stream's size in bytes, the partial last byte that CloseBitFile fills included.
   std::uint64_t outputBytes;
 };
-
-// The size in bytes of a stream of `bits` bits, once zero-filled to a whole byte.
-constexpr std::uint64_t StreamBytes(std::uint64_t bits) {
-  return bits / 8 + (bits % 8 != 0 ? 1 : 0);
-}
 
 // Reads `input` (opened for reading, at its first bit) to its end and counts what its stream
 // takes at every k. Memory use does not depend on the file's size. Stops early at a read error;
@@ -60,14 +54,23 @@ CompressResult CompressFile(BitFile* input, BitFile* output, int k);
 
 // The two paths behind MeasureStreams and CompressFile. The simple ones read a bit at a time
 // through the bit file (NextRun) and write through OutputBits (WriteRun): the reference. The fast
-// ones read `input`'s stream in blocks of `blockBytes` (see StartBlockRuns) and write `output`'s
-// in blocks through a 64-bit container (see StartBlockWriter), and give the same results: the same
-// counts and sizes, the same bytes handed to the output stream and the same partial byte left in
-// `output` for CloseBitFile, the same state of `input` at the end, and on a write the stream
-// refuses the same fatal error after a prefix of the same stream. Their memory use is a block for
-// measuring and two for writing; without memory for them they take the simple path.
+// ones read `input`'s stream in blocks of `blockBytes` (a multiple of 8, at least 8) and hand them
+// to the library's sizer and encoder, whose stream goes to `output`'s stream a block at a time,
+// and give the same results: the same counts and sizes, the same bytes handed to the output stream
+// and the same partial byte left in `output` for CloseBitFile, the same state of `input` at the
+// end, and on a write the stream refuses the same fatal error after a prefix of the same stream.
+// Their memory use is a block for measuring and two for writing; without memory for them, or for
+// an output record in the middle of a byte, they take the simple path.
 StreamSizes MeasureStreamsSimple(BitFile* input);
 StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes = kBlockBytes);
 CompressResult CompressFileSimple(BitFile* input, BitFile* output, int k);
 CompressResult CompressFileFast(BitFile* input, BitFile* output, int k,
                                 std::size_t blockBytes = kBlockBytes);
+
+// Reads the next block of `input`'s stream (a record at a byte boundary) for a block path; a
+// short block is the last (the end of the file or a read error), and sets `*last`.
+std::size_t ReadInputBlock(BitFile* input, std::uint8_t* block, std::size_t blockBytes, bool* last);
+
+// Leaves an input record read to its end by a block path as the bit reader leaves it: `buffer`
+// holds the failed fetch (EOF) and `mask` the bit after the first one of that fetch.
+void EndBlockInput(BitFile* input);

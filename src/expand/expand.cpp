@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "format/format.h"
+#include "format.h"
 
 void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /*arguments*/) {
 #ifdef RLEG_FORCE_SIMPLE_PATH

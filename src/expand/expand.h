@@ -2,7 +2,7 @@
 #pragma once
 
 #include "bitfile/bitfile.h"
-#include "format/format.h"  // kCompressionName, the method's name
+#include "format.h"  // kCompressionName, the method's name
 
 // Reads the whole stream from `input` (opened for reading) and writes the expanded bits to `output`
 // (opened for writing). The stream is: an 8-bit exponent k (m = 2^k, wrapping in 32 bits), the

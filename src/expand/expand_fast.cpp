@@ -22,7 +22,7 @@
 #include <cstring>
 
 #include "expand/expand.h"
-#include "format/format.h"
+#include "format.h"
 
 namespace {
 

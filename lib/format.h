@@ -1,11 +1,8 @@
-// Facts of the RLE-Golomb stream that the expander and the compressor share: the method's name, the
-// header width and the 32-bit rules that turn the header value k into m and a remainder width.
+// Facts of the RLE-Golomb stream that the decoder and the encoder share: the header width and the
+// 32-bit rules that turn the header value k into m and a remainder width.
 #pragma once
 
 #include <cstdint>
-
-// The method's name, as the programs announce it.
-inline constexpr const char kCompressionName[] = "RLE_Golomb";
 
 // The header field k is one byte.
 inline constexpr int kHeaderBits = 8;

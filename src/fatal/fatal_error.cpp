@@ -1,6 +1,6 @@
 // FatalError lives in a unit of its own so that the bit-file code can link against it without the
 // program's entry.
-#include "cli/fatal_error.h"
+#include "fatal/fatal_error.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,0 +1,155 @@
+// The calls that stand on the stream objects: the version, status texts and the one-shot calls.
+#include <cstddef>
+#include <cstdint>
+
+#include "code_rules.h"
+#include "decoder_state.h"
+#include "rlegolomb.h"
+
+namespace {
+
+#define RLEGOLOMB_STRINGIFY2(x) #x
+#define RLEGOLOMB_STRINGIFY(x) RLEGOLOMB_STRINGIFY2(x)
+
+constexpr const char kVersion[] =
+    RLEGOLOMB_STRINGIFY(RLEGOLOMB_VERSION_MAJOR) "." RLEGOLOMB_STRINGIFY(
+        RLEGOLOMB_VERSION_MINOR) "." RLEGOLOMB_STRINGIFY(RLEGOLOMB_VERSION_PATCH);
+
+// Scratch room for measuring an expansion without keeping it: small enough to stay in the
+// first-level cache, where the stores cost little.
+constexpr std::size_t kScratchBytes = 16 * 1024;
+
+// The most stream bits one input bit can cost at k, see rlegolomb_compress_bound:
+// k = 1..30 costs at most 1 + k bits per input bit (a run of 1 bit); the others 1 + w for a
+// remainder of w bits, except w = 1, whose split runs cost up to 4 bits per input bit.
+std::uint64_t WorstBitsPerInputBit(int k) {
+  if (rlegolomb::UsesQuotient(k)) {
+    return 1 + static_cast<std::uint64_t>(k);
+  }
+  const int width = rlegolomb::RemainderWidth(k);
+  return width == 1 ? 4 : 1 + static_cast<std::uint64_t>(width);
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* rlegolomb_version(void) {
+  return kVersion;
+}
+
+const char* rlegolomb_status_text(rlegolomb_status status) {
+  switch (status) {
+    case RLEGOLOMB_DONE:
+      return "done";
+    case RLEGOLOMB_MORE:
+      return "more input or output room needed";
+    case RLEGOLOMB_ERROR_LIMIT:
+      return "output limit exceeded";
+    case RLEGOLOMB_ERROR_MEMORY:
+      return "out of memory";
+    case RLEGOLOMB_ERROR_ARGUMENT:
+      return "invalid argument";
+  }
+  return "unknown status";
+}
+
+rlegolomb_status rlegolomb_expand(const void* src, size_t src_size, void* dst, size_t dst_capacity,
+                                  size_t* dst_size) {
+  if (dst_size == nullptr || (src == nullptr && src_size != 0) ||
+      (dst == nullptr && dst_capacity != 0)) {
+    return RLEGOLOMB_ERROR_ARGUMENT;
+  }
+  *dst_size = 0;
+  rlegolomb_decoder* d = rlegolomb_decoder_create();
+  if (d == nullptr) {
+    return RLEGOLOMB_ERROR_MEMORY;
+  }
+  // The room's size is the limit, so that an expansion that needs more is an error, not a call
+  // that waits for room.
+  d->limitBytes = dst_capacity;
+  rlegolomb_in in{src, src_size, 0};
+  rlegolomb_out out{dst, dst_capacity, 0};
+  const rlegolomb_status status = rlegolomb_decode(d, &out, &in, 1);
+  rlegolomb_decoder_free(d);
+  *dst_size = out.pos;
+  return status;
+}
+
+uint64_t rlegolomb_expanded_bits(const void* src, size_t src_size) {
+  if (src == nullptr) {
+    return 0;
+  }
+  rlegolomb_decoder* d = rlegolomb_decoder_create();
+  if (d == nullptr) {
+    return 0;
+  }
+  std::uint8_t scratch[kScratchBytes];
+  rlegolomb_in in{src, src_size, 0};
+  rlegolomb_status status;
+  do {
+    rlegolomb_out out{scratch, sizeof scratch, 0};
+    status = rlegolomb_decode(d, &out, &in, 1);
+  } while (status == RLEGOLOMB_MORE);
+  const std::uint64_t bits = rlegolomb_decoder_bits(d);
+  rlegolomb_decoder_free(d);
+  return bits;
+}
+
+int rlegolomb_choose_k(const void* src, size_t src_size) {
+  if (src == nullptr && src_size != 0) {
+    return -1;
+  }
+  rlegolomb_sizer* s = rlegolomb_sizer_create();
+  if (s == nullptr) {
+    return -1;
+  }
+  rlegolomb_sizer_update(s, src, src_size);
+  const int k = rlegolomb_sizer_choose_k(s);
+  rlegolomb_sizer_free(s);
+  return k;
+}
+
+size_t rlegolomb_compress_bound(size_t src_size, int k) {
+  if (k < -1 || k > 255) {
+    return 0;
+  }
+  // The worst k costs 33 bits per input bit (a 32-bit remainder for every 1-bit run).
+  const std::uint64_t perBit = k == -1 ? 33 : WorstBitsPerInputBit(k);
+  // 9 header bits and at most perBit bits per input bit, zero-filled: perBit bytes per input byte
+  // and 2 more.
+  if (src_size > (SIZE_MAX - 2) / perBit) {
+    return SIZE_MAX;
+  }
+  return static_cast<size_t>(src_size * perBit + 2);
+}
+
+rlegolomb_status rlegolomb_compress(const void* src, size_t src_size, int k, void* dst,
+                                    size_t dst_capacity, size_t* dst_size) {
+  if (dst_size == nullptr || k < -1 || k > 255 || (src == nullptr && src_size != 0) ||
+      (dst == nullptr && dst_capacity != 0)) {
+    return RLEGOLOMB_ERROR_ARGUMENT;
+  }
+  *dst_size = 0;
+  if (k == -1) {
+    k = rlegolomb_choose_k(src, src_size);
+    if (k < 0) {
+      return RLEGOLOMB_ERROR_MEMORY;
+    }
+  }
+  rlegolomb_encoder* e = rlegolomb_encoder_create(k);
+  if (e == nullptr) {
+    return RLEGOLOMB_ERROR_MEMORY;
+  }
+  rlegolomb_in in{src, src_size, 0};
+  rlegolomb_out out{dst, dst_capacity, 0};
+  rlegolomb_status status = rlegolomb_encode(e, &out, &in, 1);
+  rlegolomb_encoder_free(e);
+  if (status == RLEGOLOMB_MORE) {
+    status = RLEGOLOMB_ERROR_LIMIT;  // the room is full and the stream goes on
+  }
+  *dst_size = out.pos;
+  return status;
+}
+
+}  // extern "C"

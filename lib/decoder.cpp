@@ -1,0 +1,517 @@
+// The resumable decoder: a stream's bits in, its expansion out, in pieces of any size.
+//
+// How it suspends and resumes: everything a call has consumed lives in the decoder record between
+// calls, in a form that does not depend on where the pieces were cut. The input side is a 64-bit
+// container of the next unread stream bits plus, inside a code, the quotient's ones counted so
+// far; the output side is a 64-bit accumulator of bits not yet written out plus, inside a run, the
+// bits of that run still to write. A call consumes input bytes whole into the container and gives
+// them back never: a code that is not complete when the input is used up waits in the record (its
+// ones counted into `quotient`, its stop bit and remainder bits in the container, 33 bits at most)
+// until the next piece completes it, or the final call applies the end rules to it.
+//
+// Why it is fast anyway: the record is touched only at the edges. While at least kFastInputBytes
+// of input and kFastOutputBytes of output room are left, DecodeFast runs the block loop on local
+// copies of the state (registers): a quotient is one count of leading ones, a remainder one shift,
+// a run of up to 63 bits one branch-free append to a 64-bit word stored whole each time, a longer
+// run one memset; for k = 1..4 a table decodes the several short codes of the next 11 bits at once.
+// Anything else (a quotient longer than the valid bits, a run that does not fit in the room left,
+// the last bytes of the input, the last bytes of the room, the limit) goes to the step-by-step
+// path, which handles one code or one piece of a run with every check, and then lets the fast loop
+// take over again.
+//
+// End of input, as the format has it: beyond the last byte every bit would read as a 1, so a code
+// is decoded only when its stop bit and every remainder bit are real bits of the stream. A
+// quotient that runs into the end ends the stream; a code whose remainder is cut off is dropped.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "bits.h"
+#include "decoder_state.h"
+#include "format.h"
+#include "rlegolomb.h"
+
+namespace rlegolomb {
+namespace {
+
+// The container never holds 64 valid bits, so consuming all of them is never a 64-bit shift.
+constexpr unsigned kMostValidBits = 63;
+// A word refill leaves at least this many valid bits: it adds the whole bytes that fit.
+constexpr unsigned kRefilledBits = 56;
+static_assert(kRefilledBits + 7 == kMostValidBits, "a refill adds whole bytes below 56 bits");
+// The widest remainder field (1..32 bits) and its stop bit fit in a refilled container beside
+// nothing else, so a code whose ones have been counted always completes after one refill.
+constexpr unsigned kWidestRemainder = 32;
+static_assert(1 + kWidestRemainder <= kRefilledBits, "a stop bit and a remainder fit a refill");
+// The fast loop refills when fewer valid bits than this remain.
+constexpr unsigned kRefillBelow = 32;
+static_assert(kRefillBelow < kRefilledBits);
+
+// The fast loop runs while this much input is left: a refill at the top of a step and one more
+// inside it (a code whose remainder did not fit) each load a word and advance at most 7 bytes.
+constexpr std::size_t kFastInputBytes = 16;
+// ... and while this much output room is left: a run of up to 63 bits, or a group, stores one
+// whole word and completes at most one.
+constexpr std::size_t kFastOutputBytes = 8;
+
+// The ones before the first zero among the top 63 bits of `bits`: a word of ones counts 63, never
+// 64. The OR keeps the count of leading zeros off its zero case, so it needs no branch.
+inline unsigned LeadingOnes(std::uint64_t bits) {
+  return static_cast<unsigned>(std::countl_zero(~bits | 1));
+}
+
+// Decodes each kGroupBits-bit index as the step path would, a code at a time, stopping at the
+// first code that is not wholly inside the index or whose run would pass kGroupOutputBits. Runs
+// start with zeros and alternate; zero-length runs switch the value as well.
+void BuildCodeGroups(CodeGroups* groups, std::uint32_t k) {
+  const std::uint32_t m = RunUnit(k);
+  const auto width = static_cast<unsigned>(RemainderBits(k));
+  for (std::uint32_t index = 0; index < groups->size(); ++index) {
+    CodeGroup group{0, 0, 0, 0};
+    unsigned position = 0;
+    std::uint32_t value = 0;
+    const auto bitAt = [index](unsigned at) { return (index >> (kGroupBits - 1 - at)) & 1u; };
+    for (;;) {
+      unsigned at = position;
+      std::uint32_t q = 0;
+      while (at < kGroupBits && bitAt(at) == 1) {
+        ++q;
+        ++at;
+      }
+      if (at + 1 + width > kGroupBits) {
+        break;  // the stop bit or the remainder lies past the group
+      }
+      ++at;
+      std::uint32_t r = 0;
+      for (unsigned i = 0; i < width; ++i, ++at) {
+        r = (r << 1) | bitAt(at);
+      }
+      const std::uint32_t length = q * m + r;  // small: k <= kGroupedUpToK and q < kGroupBits
+      if (group.length + length > kGroupOutputBits) {
+        break;
+      }
+      if (value != 0 && length > 0) {
+        group.pattern |= (~std::uint32_t{0} >> group.length) &
+                         ~(~std::uint32_t{0} >> (group.length + length - 1) >> 1);
+      }
+      group.length = static_cast<std::uint8_t>(group.length + length);
+      group.consumed = static_cast<std::uint8_t>(at);
+      ++group.codes;
+      value ^= 1;
+      position = at;
+    }
+    (*groups)[index] = group;
+  }
+}
+
+// Where one call stands in its two buffers: the input bytes [next, size) are not yet consumed,
+// the output bytes [pos, end) are room; `end` is capped by the limit.
+struct Window {
+  const std::uint8_t* in;
+  std::size_t next;
+  std::size_t size;
+  std::uint8_t* out;
+  std::size_t pos;
+  std::size_t end;
+};
+
+// Moves input bytes into the container until it holds kRefilledBits or the piece is used up: a
+// word at a time while 8 bytes are left, then byte by byte.
+void Refill(rlegolomb_decoder* d, Window* w) {
+  if (w->size - w->next >= 8) {
+    d->inBits |= LoadBigEndian(w->in + w->next) >> d->inCount;
+    w->next += (kMostValidBits - d->inCount) >> 3;
+    d->inCount |= kRefilledBits;
+    return;
+  }
+  while (d->inCount <= kRefilledBits && w->next < w->size) {
+    d->inBits |= std::uint64_t{w->in[w->next]} << (kRefilledBits - d->inCount);
+    ++w->next;
+    d->inCount += 8;
+  }
+}
+
+// Writes the accumulator's whole bytes while there is room.
+void PushWholeBytes(rlegolomb_decoder* d, Window* w) {
+  while (d->outCount >= 8 && w->pos < w->end) {
+    w->out[w->pos++] = static_cast<std::uint8_t>(d->outBits >> 56);
+    d->outBits <<= 8;
+    d->outCount -= 8;
+    ++d->bytesOut;
+  }
+}
+
+// Writes as much of the current run (`runLeft` bits of `runValue`) as the room takes. Returns
+// true once the run is written whole (its last bits possibly still in the accumulator).
+bool WriteRunStepwise(rlegolomb_decoder* d, Window* w) {
+  for (;;) {
+    PushWholeBytes(d, w);
+    if (d->outCount >= 8) {
+      return false;  // a whole byte waits for room
+    }
+    if (d->runLeft == 0) {
+      return true;
+    }
+    if (d->outCount == 0 && d->runLeft >= 8 && w->pos < w->end) {
+      const std::size_t bytes = std::min<std::size_t>(d->runLeft / 8, w->end - w->pos);
+      std::memset(w->out + w->pos, static_cast<std::uint8_t>(d->runValue), bytes);
+      w->pos += bytes;
+      d->bytesOut += bytes;
+      d->runLeft -= static_cast<std::uint32_t>(bytes * 8);
+      continue;
+    }
+    if (w->pos == w->end && d->outCount > 0) {
+      return false;  // the partial byte can take more bits, but no byte after it fits
+    }
+    // outCount < 8: up to 56 more bits fit below the 63 the accumulator may hold.
+    const unsigned take = std::min<std::uint32_t>(d->runLeft, 56);
+    d->outBits |= (d->runValue & TopBits(take)) >> d->outCount;
+    d->outCount += take;
+    d->runLeft -= take;
+  }
+}
+
+// Starts a stream once the header's 9 bits are in the container.
+void ReadHeader(rlegolomb_decoder* d) {
+  const auto k = static_cast<std::uint32_t>(d->inBits >> 56);
+  d->k = k;
+  d->unitShift = k & 31;
+  d->unitMask = RunUnit(k) != 0 ? ~std::uint32_t{0} : 0;
+  d->width = static_cast<unsigned>(RemainderBits(k));
+  d->runMask = (d->inBits >> 55) & 1 ? ~std::uint64_t{0} : 0;
+  d->inBits <<= 9;
+  d->inCount -= 9;
+  d->grouped = k >= 1 && k <= kGroupedUpToK;
+  if (d->grouped) {
+    BuildCodeGroups(&d->groups, k);
+  }
+  d->headerRead = true;
+  d->phase = Phase::kCodes;
+}
+
+// One whole code from the container, its ones counted on top of `quotient`: starts its run.
+inline void StartRun(rlegolomb_decoder* d, std::uint32_t length) {
+  ++d->codes;
+  d->quotient = 0;
+  if (static_cast<std::int32_t>(length) > 0) {
+    d->runLeft = length;
+    d->runValue = d->runMask;
+  }
+  d->runMask = ~d->runMask;
+}
+
+enum class Step { kGoOn, kNeedInput, kStreamEnded };
+
+// Decodes one code, or as much of it as the input allows.
+Step DecodeStepwise(rlegolomb_decoder* d, Window* w, bool final) {
+  for (;;) {
+    if (d->inCount < kRefilledBits && w->next < w->size) {
+      Refill(d, w);
+    }
+    const unsigned count = d->inCount;
+    const unsigned ones = std::min(LeadingOnes(d->inBits), count);
+    if (ones == count || ones + 1 + d->width > count) {
+      // The code does not end among the valid bits: count its ones and look further.
+      d->quotient += ones;
+      d->inBits = ones == count ? 0 : d->inBits << ones;
+      d->inCount -= ones;
+      if (w->next < w->size) {
+        continue;
+      }
+      return final ? Step::kStreamEnded : Step::kNeedInput;
+    }
+    const std::uint32_t q = d->quotient + ones;
+    d->inBits = (d->inBits << ones) << 1;
+    const auto r = static_cast<std::uint32_t>(d->inBits >> (64 - d->width));
+    d->inBits <<= d->width;
+    d->inCount = count - ones - 1 - d->width;
+    StartRun(d, ((q << d->unitShift) & d->unitMask) + r);
+    return Step::kGoOn;
+  }
+}
+
+// The block loop on registers, while enough input and room are left; returns at a code boundary
+// with no run pending, the record up to date.
+void DecodeFast(rlegolomb_decoder* d, Window* w) {
+  const unsigned unitShift = d->unitShift;
+  const std::uint32_t unitMask = d->unitMask;
+  const unsigned width = d->width;
+  const bool grouped = d->grouped;
+  const CodeGroup* const groups = d->groups.data();
+  const std::uint8_t* const in = w->in;
+  std::uint8_t* const out = w->out;
+  const std::size_t inputStop = w->size - kFastInputBytes;  // callers check size >= 16
+  const std::size_t roomStop = w->end - kFastOutputBytes;   // and end >= 8
+  std::uint64_t bits = d->inBits;
+  unsigned count = d->inCount;
+  std::size_t next = w->next;
+  std::uint64_t word = d->outBits;
+  unsigned used = d->outCount;
+  std::size_t filled = w->pos;
+  std::uint64_t fill = d->runMask;
+  std::uint64_t codes = d->codes;
+
+  while (next <= inputStop && filled <= roomStop) {
+    // Refill only once the container runs low: a refill every code would put a load on the chain
+    // from one code to the next. Between refills that chain is a count of ones and three shifts.
+    if (count < kRefillBelow) {
+      bits |= LoadBigEndian(in + next) >> count;
+      next += (kMostValidBits - count) >> 3;
+      count |= kRefilledBits;
+    }
+    if (grouped) {
+      const CodeGroup group = groups[bits >> (64 - kGroupBits)];
+      if (group.codes != 0) {
+        bits <<= group.consumed;
+        count -= group.consumed;
+        // The group's runs start with the current value: all bits flip when it is 1.
+        const std::uint64_t top = ~(~std::uint64_t{0} >> group.length);
+        const std::uint64_t pattern = (std::uint64_t{group.pattern} << 32) ^ (fill & top);
+        const std::uint64_t head = word | (pattern >> used);
+        const std::uint64_t carry = (pattern << (63 - used)) << 1;
+        const unsigned end = used + group.length;
+        StoreBigEndian(out + filled, head);
+        const bool complete = end >= 64;
+        filled += complete ? 8 : 0;
+        word = complete ? carry : head;
+        used = end & 63;
+        fill ^= std::uint64_t{0} - (group.codes & 1u);
+        codes += group.codes;
+        continue;
+      }
+    }
+    unsigned ones = LeadingOnes(bits);
+    if (ones + 1 + width > count) {
+      if (ones >= count) {
+        break;  // a quotient longer than the valid bits: the step path counts it
+      }
+      // The stop bit is valid but the remainder is not all loaded: a second refill brings it.
+      bits = (bits << ones) << 1;
+      count -= ones + 1;
+      bits |= LoadBigEndian(in + next) >> count;
+      next += (kMostValidBits - count) >> 3;
+      count |= kRefilledBits;
+    } else {
+      bits = (bits << ones) << 1;
+      count -= ones + 1;
+    }
+    const auto r = static_cast<std::uint32_t>(bits >> (64 - width));
+    bits <<= width;
+    count -= width;
+    // The run length wraps in 32 bits; read as signed, 0 or below writes nothing.
+    const std::uint32_t length = ((static_cast<std::uint32_t>(ones) << unitShift) & unitMask) + r;
+    ++codes;
+    if (length - 1 < 63) {
+      // A run of 1..63 bits, without a branch on where it ends: its bits go into the current
+      // word, what passes the word's end into `carry`; the word is stored every time and counts
+      // only once complete (the room has 8 bytes for it).
+      const std::uint64_t pattern = fill << (64 - length);
+      const std::uint64_t head = word | (pattern >> used);
+      const std::uint64_t carry = (pattern << (63 - used)) << 1;
+      const unsigned end = used + length;  // 1..126
+      StoreBigEndian(out + filled, head);
+      const bool complete = end >= 64;
+      filled += complete ? 8 : 0;
+      word = complete ? carry : head;
+      used = end & 63;
+    } else if (static_cast<std::int32_t>(length) > 0) {
+      // A long run: complete the word, memset whole bytes, keep the tail in the word, when the
+      // room takes it all; otherwise the step path writes it piece by piece.
+      const std::size_t bytesNeeded = (std::size_t{used} + length) / 8;
+      if (w->end - filled >= bytesNeeded + kFastOutputBytes) {
+        const unsigned room = 64 - used;  // 1..64
+        StoreBigEndian(out + filled, word | (fill >> used));
+        filled += 8;
+        const std::uint32_t rest = length - room;
+        const std::size_t wholeBytes = std::size_t{rest / 64} * 8;
+        std::memset(out + filled, static_cast<std::uint8_t>(fill), wholeBytes);
+        filled += wholeBytes;
+        const unsigned tail = rest % 64;
+        word = tail == 0 ? 0 : fill << (64 - tail);
+        used = tail;
+      } else {
+        d->runLeft = length;
+        d->runValue = fill;
+        fill = ~fill;
+        break;
+      }
+    }
+    fill = ~fill;
+  }
+  d->bytesOut += filled - w->pos;
+  w->pos = filled;
+  w->next = next;
+  d->inBits = bits;
+  d->inCount = count;
+  d->outBits = word;
+  d->outCount = used;
+  d->runMask = fill;
+  d->codes = codes;
+}
+
+rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
+  if (d->phase == Phase::kDone) {
+    return RLEGOLOMB_DONE;
+  }
+  if (d->phase == Phase::kOverLimit) {
+    return RLEGOLOMB_ERROR_LIMIT;
+  }
+  for (;;) {
+    // Output first: waiting bytes, then the rest of a run. Bits of the byte after the limit mean
+    // that the expansion passes it, whatever follows.
+    if (d->runLeft != 0 || d->outCount >= 8) {
+      if (!WriteRunStepwise(d, w)) {
+        if (d->bytesOut >= d->limitBytes) {
+          d->phase = Phase::kOverLimit;
+          return RLEGOLOMB_ERROR_LIMIT;
+        }
+        return RLEGOLOMB_MORE;  // the room is full
+      }
+    }
+    if (d->outCount > 0 && d->bytesOut >= d->limitBytes) {
+      d->phase = Phase::kOverLimit;
+      return RLEGOLOMB_ERROR_LIMIT;
+    }
+    if (d->phase == Phase::kHeader) {
+      Refill(d, w);
+      if (d->inCount < kHeaderBits + 1) {
+        if (!final) {
+          return RLEGOLOMB_MORE;
+        }
+        d->phase = Phase::kEnded;
+      } else {
+        ReadHeader(d);
+      }
+    }
+    if (d->phase == Phase::kEnded) {
+      // The zero fill: the last partial byte goes out whole.
+      if (d->outCount > 0) {
+        if (w->pos == w->end) {
+          return RLEGOLOMB_MORE;
+        }
+        d->doneBits = 8 * d->bytesOut + d->outCount;
+        w->out[w->pos++] = static_cast<std::uint8_t>(d->outBits >> 56);
+        d->outBits = 0;
+        d->outCount = 0;
+        ++d->bytesOut;
+      } else {
+        d->doneBits = 8 * d->bytesOut;
+      }
+      d->phase = Phase::kDone;
+      return RLEGOLOMB_DONE;
+    }
+    if (d->quotient == 0 && w->size - w->next >= kFastInputBytes &&
+        w->end - w->pos >= kFastOutputBytes) {
+      DecodeFast(d, w);
+      if (d->runLeft != 0) {
+        continue;
+      }
+    }
+    switch (DecodeStepwise(d, w, final)) {
+      case Step::kGoOn:
+        break;
+      case Step::kNeedInput:
+        PushWholeBytes(d, w);
+        return RLEGOLOMB_MORE;
+      case Step::kStreamEnded:
+        d->phase = Phase::kEnded;
+        break;
+    }
+  }
+}
+
+void ResetStream(rlegolomb_decoder* d) {
+  d->phase = Phase::kHeader;
+  d->headerRead = false;
+  d->inBits = 0;
+  d->inCount = 0;
+  d->k = 0;
+  d->unitShift = 0;
+  d->unitMask = 0;
+  d->width = 32;
+  d->grouped = false;
+  d->runMask = 0;
+  d->runValue = 0;
+  d->quotient = 0;
+  d->runLeft = 0;
+  d->outBits = 0;
+  d->outCount = 0;
+  d->bytesOut = 0;
+  d->doneBits = 0;
+  d->codes = 0;
+}
+
+}  // namespace
+}  // namespace rlegolomb
+
+using rlegolomb::Phase;
+
+extern "C" {
+
+rlegolomb_decoder* rlegolomb_decoder_create(void) {
+  auto* d = new (std::nothrow) rlegolomb_decoder;
+  if (d == nullptr) {
+    return nullptr;
+  }
+  d->limitBytes = UINT64_MAX;
+  rlegolomb::ResetStream(d);
+  return d;
+}
+
+void rlegolomb_decoder_free(rlegolomb_decoder* d) {
+  delete d;
+}
+
+void rlegolomb_decoder_reset(rlegolomb_decoder* d) {
+  if (d != nullptr) {
+    rlegolomb::ResetStream(d);
+  }
+}
+
+void rlegolomb_decoder_set_limit(rlegolomb_decoder* d, uint64_t max_output_bytes) {
+  if (d != nullptr) {
+    d->limitBytes = max_output_bytes == 0 ? UINT64_MAX : max_output_bytes;
+  }
+}
+
+rlegolomb_status rlegolomb_decode(rlegolomb_decoder* d, rlegolomb_out* out, rlegolomb_in* in,
+                                  int final) {
+  if (d == nullptr || out == nullptr || in == nullptr || out->pos > out->size ||
+      in->pos > in->size || (in->src == nullptr && in->size != 0) ||
+      (out->dst == nullptr && out->size != 0)) {
+    return RLEGOLOMB_ERROR_ARGUMENT;
+  }
+  rlegolomb::Window w;
+  w.in = static_cast<const std::uint8_t*>(in->src);
+  w.next = in->pos;
+  w.size = in->size;
+  w.out = static_cast<std::uint8_t*>(out->dst);
+  w.pos = out->pos;
+  const std::uint64_t allowed = d->bytesOut < d->limitBytes ? d->limitBytes - d->bytesOut : 0;
+  w.end = w.pos + static_cast<std::size_t>(std::min<std::uint64_t>(out->size - out->pos, allowed));
+  const rlegolomb_status status = rlegolomb::Decode(d, &w, final != 0);
+  in->pos = w.next;
+  out->pos = w.pos;
+  return status;
+}
+
+uint64_t rlegolomb_decoder_bits(const rlegolomb_decoder* d) {
+  if (d == nullptr) {
+    return 0;
+  }
+  return d->phase == Phase::kDone ? d->doneBits : 8 * d->bytesOut + d->outCount;
+}
+
+int rlegolomb_decoder_k(const rlegolomb_decoder* d) {
+  return d != nullptr && d->headerRead ? static_cast<int>(d->k) : -1;
+}
+
+uint64_t rlegolomb_decoder_codes(const rlegolomb_decoder* d) {
+  return d == nullptr ? 0 : d->codes;
+}
+
+}  // extern "C"

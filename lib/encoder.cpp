@@ -1,0 +1,432 @@
+// The resumable encoder and the sizer: the runs of equal bits of an input that comes in pieces,
+// written as Rice codes (the encoder) or costed at every k at once (the sizer).
+//
+// Both find runs a 64-bit word at a time: XOR with the run's value turns the bits equal to it into
+// zeros, so one count of leading zeros is the run's share of the word. A run that reaches the end
+// of a piece goes on in the next one, so the record keeps the run being counted (its value and the
+// bits so far) and the word being scanned; nothing else of the input.
+//
+// The encoder's output side is a 64-bit accumulator stored into the caller's room 4 bytes at a
+// time while the room is large, with every code of up to 33 bits written as one field (the unary
+// part and the remainder in one shift). Near the end of the room, and for the rare codes that do
+// not fit one field (long quotients, split runs), it goes piece by piece: the ones still to write,
+// the field after them, the rest of a split run, each resumable at any byte.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "bits.h"
+#include "code_rules.h"
+#include "format.h"
+#include "rlegolomb.h"
+#include "run_scan.h"
+
+namespace rlegolomb {
+namespace {
+
+// Where one encoder call stands in its two buffers.
+struct Window {
+  const std::uint8_t* in;
+  std::size_t next;
+  std::size_t size;
+  std::uint8_t* out;
+  std::size_t start;  // out's pos when the call began
+  std::size_t pos;
+  std::size_t end;
+};
+
+// The encoder keeps room for one speculative 8-byte store, and its fast path for a code of up to
+// 33 bits beside the 31 bits the accumulator holds.
+constexpr std::size_t kFastRoomBytes = 16;
+constexpr int kMaxFieldBits = 33;
+static_assert(31 + kMaxFieldBits <= 64, "a field fits beside the bits that wait");
+
+enum class EncoderPhase : std::uint8_t { kRuns, kFlush, kDone };
+
+}  // namespace
+}  // namespace rlegolomb
+
+struct rlegolomb_encoder {
+  int k;
+  rlegolomb::CodeShape shape;
+  rlegolomb::EncoderPhase phase;
+  bool headerWritten;
+  rlegolomb::RunScan scan;
+  // Output: the next `accBits` (0..63) stream bits, left-aligned, the bits below them 0.
+  std::uint64_t acc;
+  int accBits;
+  // A code being written piece by piece: `onesLeft` quotient ones, then the field of `tailWidth`
+  // (0: none) bits, the stop bit included; then, for a split run, a zero-length code when
+  // `zeroDue`, and `runLeft` more bits of the run to code.
+  std::uint64_t onesLeft;
+  std::uint64_t tailField;
+  int tailWidth;
+  bool zeroDue;
+  std::uint64_t runLeft;
+  // Bytes written out by earlier calls, and after kDone the stream's length in bits before the
+  // zero fill.
+  std::uint64_t bytesOut;
+  std::uint64_t doneBits;
+};
+
+namespace rlegolomb {
+namespace {
+
+// The code of a run of `length` (0..longest) as ones and a field: q ones, then a zero and the
+// remainder as one field of width + 1 bits (the zero is the field's top bit).
+inline void CodeParts(const CodeShape& shape, std::uint64_t length, std::uint64_t* ones,
+                      std::uint64_t* field, int* width) {
+  if (shape.usesQuotient) {
+    *ones = length >> shape.shift;
+    *field = length & shape.remainderMask;
+    *width = shape.shift + 1;
+  } else {
+    *ones = 0;
+    *field = length;
+    *width = shape.width + 1;
+  }
+}
+
+inline void PushWholeBytes(rlegolomb_encoder* e, Window* w) {
+  while (e->accBits >= 8 && w->pos < w->end) {
+    w->out[w->pos++] = static_cast<std::uint8_t>(e->acc >> 56);
+    e->acc <<= 8;
+    e->accBits -= 8;
+  }
+}
+
+// Writes what is pending of the code being written, piece by piece, as far as the room allows.
+// Returns true once nothing is pending (the accumulator may still hold bits).
+bool DrainStepwise(rlegolomb_encoder* e, Window* w) {
+  for (;;) {
+    PushWholeBytes(e, w);
+    if (e->accBits >= 8) {
+      return false;  // no room for a whole byte
+    }
+    if (e->onesLeft != 0) {
+      if (e->accBits == 0 && e->onesLeft >= 8) {
+        if (w->pos == w->end) {
+          return false;
+        }
+        const std::size_t bytes = std::min<std::uint64_t>(e->onesLeft / 8, w->end - w->pos);
+        std::memset(w->out + w->pos, 0xFF, bytes);
+        w->pos += bytes;
+        e->onesLeft -= 8 * std::uint64_t{bytes};
+        continue;
+      }
+      const int take = static_cast<int>(std::min<std::uint64_t>(e->onesLeft, 32));
+      e->acc |= TopBits(static_cast<unsigned>(take)) >> e->accBits;
+      e->accBits += take;
+      e->onesLeft -= static_cast<std::uint64_t>(take);
+      continue;
+    }
+    if (e->tailWidth != 0) {
+      // accBits < 8 here, so a field of up to 33 bits fits.
+      e->acc |= e->tailField << (64 - e->accBits - e->tailWidth);
+      e->accBits += e->tailWidth;
+      e->tailWidth = 0;
+      continue;
+    }
+    if (e->zeroDue) {
+      e->zeroDue = false;
+      CodeParts(e->shape, 0, &e->onesLeft, &e->tailField, &e->tailWidth);
+      continue;
+    }
+    if (e->runLeft != 0) {
+      const std::uint64_t length = std::min(e->runLeft, e->shape.longest);
+      e->runLeft -= length;
+      e->zeroDue = e->runLeft != 0;
+      CodeParts(e->shape, length, &e->onesLeft, &e->tailField, &e->tailWidth);
+      continue;
+    }
+    return true;
+  }
+}
+
+// A run's codes: at once when it is one code of up to 33 bits and the room is large, else piece
+// by piece. Returns false when the room filled up (the rest waits in the record).
+inline bool PutRun(rlegolomb_encoder* e, Window* w, std::uint64_t length) {
+  const CodeShape& shape = e->shape;
+  if (length <= shape.longest && w->end - w->pos >= kFastRoomBytes && e->accBits < 32) {
+    std::uint64_t field;
+    int width;
+    if (shape.usesQuotient) {
+      const std::uint64_t q = length >> shape.shift;
+      if (q + 1 + static_cast<std::uint64_t>(shape.shift) <= 32) {
+        const std::uint64_t unary = (std::uint64_t{1} << (q + 1)) - 2;  // q ones, then a zero
+        field = unary << shape.shift | (length & shape.remainderMask);
+        width = static_cast<int>(q) + 1 + shape.shift;
+      } else {
+        e->runLeft = length;
+        return DrainStepwise(e, w);
+      }
+    } else {
+      field = length;
+      width = shape.width + 1;
+    }
+    // accBits + width is 1..64, so the shift is 0..63.
+    e->acc |= field << (64 - e->accBits - width);
+    e->accBits += width;
+    if (e->accBits >= 32) {
+      StoreBigEndian(w->out + w->pos, e->acc);
+      w->pos += 4;
+      e->acc <<= 32;
+      e->accBits -= 32;
+    }
+    return true;
+  }
+  e->runLeft = length;
+  return DrainStepwise(e, w);
+}
+
+rlegolomb_status Encode(rlegolomb_encoder* e, Window* w, bool final) {
+  if (e->phase == EncoderPhase::kDone) {
+    return RLEGOLOMB_DONE;
+  }
+  if (!DrainStepwise(e, w)) {
+    return RLEGOLOMB_MORE;
+  }
+  if (e->phase == EncoderPhase::kRuns) {
+    if (!e->headerWritten) {
+      // The header waits for the first bit (0 for an empty input).
+      if (!e->scan.started && w->next == w->size && !final) {
+        return RLEGOLOMB_MORE;
+      }
+      const std::uint64_t first = w->next < w->size ? w->in[w->next] >> 7 : 0;
+      e->tailField = static_cast<std::uint64_t>(e->k) << 1 | first;
+      e->tailWidth = kHeaderBits + 1;
+      e->headerWritten = true;
+      if (!DrainStepwise(e, w)) {
+        return RLEGOLOMB_MORE;
+      }
+    }
+    const bool scanned = ScanRuns(&e->scan, w->in, &w->next, w->size,
+                                  [e, w](std::uint64_t length) { return PutRun(e, w, length); });
+    if (!scanned) {
+      return RLEGOLOMB_MORE;  // the room is full; the rest of the run waits
+    }
+    if (!final) {
+      PushWholeBytes(e, w);
+      return RLEGOLOMB_MORE;
+    }
+    // The last run ends with the input.
+    if (e->scan.started && e->scan.length != 0) {
+      const std::uint64_t length = e->scan.length;
+      e->scan.length = 0;
+      e->phase = EncoderPhase::kFlush;
+      if (!PutRun(e, w, length)) {
+        return RLEGOLOMB_MORE;
+      }
+    }
+    e->phase = EncoderPhase::kFlush;
+  }
+  if (!DrainStepwise(e, w)) {
+    return RLEGOLOMB_MORE;
+  }
+  // The zero fill: the last partial byte goes out whole.
+  e->doneBits = 8 * (e->bytesOut + (w->pos - w->start)) + static_cast<std::uint64_t>(e->accBits);
+  if (e->accBits > 0) {
+    if (w->pos == w->end) {
+      return RLEGOLOMB_MORE;
+    }
+    w->out[w->pos++] = static_cast<std::uint8_t>(e->acc >> 56);
+    e->acc = 0;
+    e->accBits = 0;
+  }
+  e->phase = EncoderPhase::kDone;
+  return RLEGOLOMB_DONE;
+}
+
+void ResetEncoder(rlegolomb_encoder* e) {
+  e->phase = EncoderPhase::kRuns;
+  e->headerWritten = false;
+  e->scan = RunScan{};
+  e->acc = 0;
+  e->accBits = 0;
+  e->onesLeft = 0;
+  e->tailField = 0;
+  e->tailWidth = 0;
+  e->zeroDue = false;
+  e->runLeft = 0;
+  e->bytesOut = 0;
+  e->doneBits = 0;
+}
+
+// Runs shorter than this are counted by length and costed once per length at the end, so the
+// common short run costs one increment instead of 64 code sizes; longer runs, at most one per
+// kShortRuns bits of input, are costed at once. The table is 32 KiB.
+constexpr std::uint64_t kShortRuns = 4096;
+
+void AddRunBits(std::array<std::uint64_t, kExponentClasses>* bits, std::uint64_t length,
+                std::uint64_t runs) {
+  for (int c = 0; c < kExponentClasses; ++c) {
+    (*bits)[static_cast<std::size_t>(c)] += runs * RunBits(c, length);
+  }
+}
+
+}  // namespace
+}  // namespace rlegolomb
+
+struct rlegolomb_sizer {
+  rlegolomb::RunScan scan;
+  std::uint64_t inputBytes;
+  // Per exponent class: the bits of the long runs' codes so far.
+  std::array<std::uint64_t, rlegolomb::kExponentClasses> longBits;
+  // Short runs so far, by length.
+  std::array<std::uint64_t, rlegolomb::kShortRuns> shortRuns;
+};
+
+namespace rlegolomb {
+namespace {
+
+// The bits of the stream at every class of all input so far: header, first value, every run.
+std::array<std::uint64_t, kExponentClasses> StreamBits(const rlegolomb_sizer* s) {
+  std::array<std::uint64_t, kExponentClasses> bits = s->longBits;
+  for (std::uint64_t l = 1; l < kShortRuns; ++l) {
+    if (s->shortRuns[l] != 0) {
+      AddRunBits(&bits, l, s->shortRuns[l]);
+    }
+  }
+  if (s->scan.started && s->scan.length != 0) {
+    AddRunBits(&bits, s->scan.length, 1);
+  }
+  for (std::uint64_t& b : bits) {
+    b += kStreamStartBits;
+  }
+  return bits;
+}
+
+int SmallestClass(const std::array<std::uint64_t, kExponentClasses>& bits) {
+  int best = 0;
+  for (int c = 1; c < kExponentClasses; ++c) {
+    if (StreamBytes(bits[static_cast<std::size_t>(c)]) <
+        StreamBytes(bits[static_cast<std::size_t>(best)])) {
+      best = c;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+}  // namespace rlegolomb
+
+extern "C" {
+
+rlegolomb_encoder* rlegolomb_encoder_create(int k) {
+  if (k < 0 || k > 255) {
+    return nullptr;
+  }
+  auto* e = new (std::nothrow) rlegolomb_encoder;
+  if (e == nullptr) {
+    return nullptr;
+  }
+  e->k = k;
+  e->shape = rlegolomb::ShapeOfCodes(k);
+  rlegolomb::ResetEncoder(e);
+  return e;
+}
+
+uint64_t rlegolomb_encoder_bits(const rlegolomb_encoder* e) {
+  if (e == nullptr) {
+    return 0;
+  }
+  return e->phase == rlegolomb::EncoderPhase::kDone
+             ? e->doneBits
+             : 8 * e->bytesOut + static_cast<std::uint64_t>(e->accBits);
+}
+
+void rlegolomb_encoder_free(rlegolomb_encoder* e) {
+  delete e;
+}
+
+void rlegolomb_encoder_reset(rlegolomb_encoder* e) {
+  if (e != nullptr) {
+    rlegolomb::ResetEncoder(e);
+  }
+}
+
+rlegolomb_status rlegolomb_encode(rlegolomb_encoder* e, rlegolomb_out* out, rlegolomb_in* in,
+                                  int final) {
+  if (e == nullptr || out == nullptr || in == nullptr || out->pos > out->size ||
+      in->pos > in->size || (in->src == nullptr && in->size != 0) ||
+      (out->dst == nullptr && out->size != 0)) {
+    return RLEGOLOMB_ERROR_ARGUMENT;
+  }
+  rlegolomb::Window w{static_cast<const std::uint8_t*>(in->src),
+                      in->pos,
+                      in->size,
+                      static_cast<std::uint8_t*>(out->dst),
+                      out->pos,
+                      out->pos,
+                      out->size};
+  const rlegolomb_status status = rlegolomb::Encode(e, &w, final != 0);
+  e->bytesOut += w.pos - w.start;
+  in->pos = w.next;
+  out->pos = w.pos;
+  return status;
+}
+
+rlegolomb_sizer* rlegolomb_sizer_create(void) {
+  auto* s = new (std::nothrow) rlegolomb_sizer;
+  if (s != nullptr) {
+    rlegolomb_sizer_reset(s);
+  }
+  return s;
+}
+
+void rlegolomb_sizer_free(rlegolomb_sizer* s) {
+  delete s;
+}
+
+void rlegolomb_sizer_reset(rlegolomb_sizer* s) {
+  if (s == nullptr) {
+    return;
+  }
+  s->scan = rlegolomb::RunScan{};
+  s->inputBytes = 0;
+  s->longBits.fill(0);
+  s->shortRuns.fill(0);
+}
+
+rlegolomb_status rlegolomb_sizer_update(rlegolomb_sizer* s, const void* src, size_t src_size) {
+  if (s == nullptr || (src == nullptr && src_size != 0)) {
+    return RLEGOLOMB_ERROR_ARGUMENT;
+  }
+  std::size_t next = 0;
+  rlegolomb::ScanRuns(&s->scan, static_cast<const std::uint8_t*>(src), &next, src_size,
+                      [s](std::uint64_t length) {
+                        if (length < rlegolomb::kShortRuns) {
+                          ++s->shortRuns[length];
+                        } else {
+                          rlegolomb::AddRunBits(&s->longBits, length, 1);
+                        }
+                        return true;
+                      });
+  s->inputBytes += src_size;
+  return RLEGOLOMB_MORE;
+}
+
+uint64_t rlegolomb_sizer_stream_bits(const rlegolomb_sizer* s, int k) {
+  if (s == nullptr || k < 0 || k > 255) {
+    return 0;
+  }
+  return rlegolomb::StreamBits(s)[static_cast<std::size_t>(rlegolomb::ExponentClass(k))];
+}
+
+uint64_t rlegolomb_sizer_stream_bytes(const rlegolomb_sizer* s, int k) {
+  return rlegolomb::StreamBytes(rlegolomb_sizer_stream_bits(s, k));
+}
+
+int rlegolomb_sizer_choose_k(const rlegolomb_sizer* s) {
+  return s == nullptr ? -1 : rlegolomb::SmallestClass(rlegolomb::StreamBits(s));
+}
+
+uint64_t rlegolomb_sizer_input_bytes(const rlegolomb_sizer* s) {
+  return s == nullptr ? 0 : s->inputBytes;
+}
+
+}  // extern "C"

@@ -1,0 +1,102 @@
+// The run finder that the encoder and the sizer share: the runs of equal bits of an input that
+// comes in pieces, found a 64-bit word at a time. XOR with the run's value turns the bits equal to
+// it into zeros, so one count of leading zeros is the run's share of the word. A run that reaches
+// the end of a piece goes on in the next one.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "bits.h"
+
+namespace rlegolomb {
+
+// The run being counted and the input bits not yet looked at.
+struct RunScan {
+  bool started;  // the first bit has been seen
+  int firstValue;
+  // The top `wordBits` (0..64) bits of `word` are the next input bits; the bits below are 0.
+  std::uint64_t word;
+  int wordBits;
+  // The run being counted: its value (0 or 1) and its bits so far.
+  std::uint64_t value;
+  std::uint64_t length;
+};
+
+// Loads the next up to 8 bytes of in[next..size) into the scan's word. False when none is left.
+inline bool LoadWord(RunScan* scan, const std::uint8_t* in, std::size_t* next, std::size_t size) {
+  const std::size_t available = size - *next;
+  if (available >= 8) {
+    scan->word = LoadBigEndian(in + *next);
+    scan->wordBits = 64;
+    *next += 8;
+    return true;
+  }
+  if (available == 0) {
+    return false;
+  }
+  std::uint64_t word = 0;
+  for (std::size_t i = 0; i < available; ++i) {
+    word |= std::uint64_t{in[*next + i]} << (56 - 8 * i);
+  }
+  scan->word = word;
+  scan->wordBits = static_cast<int>(8 * available);
+  *next = size;
+  return true;
+}
+
+// Finds the runs of in[next..size) that end inside it and hands each length to `onRun`, which
+// returns false to stop the scan after that run. The run that reaches the end of the piece stays
+// in `scan`. Returns false when `onRun` stopped it.
+template <typename OnRun>
+bool ScanRuns(RunScan* scan, const std::uint8_t* in, std::size_t* next, std::size_t size,
+              OnRun&& onRun) {
+  if (!scan->started) {
+    if (scan->wordBits == 0 && !LoadWord(scan, in, next, size)) {
+      return true;
+    }
+    scan->started = true;
+    scan->value = scan->word >> 63;
+    scan->firstValue = static_cast<int>(scan->value);
+    scan->length = 0;
+  }
+  std::uint64_t word = scan->word;
+  int wordBits = scan->wordBits;
+  std::uint64_t value = scan->value;
+  std::uint64_t length = scan->length;
+  bool goOn = true;
+  for (;;) {
+    if (wordBits == 0) {
+      if (!LoadWord(scan, in, next, size)) {
+        break;
+      }
+      word = scan->word;
+      wordBits = scan->wordBits;
+    }
+    const int same = std::countl_zero(word ^ (0 - value));  // 64 when the whole word is equal
+    if (same >= wordBits) {
+      length += static_cast<std::uint64_t>(wordBits);
+      wordBits = 0;
+      continue;
+    }
+    // same < wordBits <= 64, so the shift is at most 63. A run has at least one bit.
+    length += static_cast<std::uint64_t>(same);
+    word <<= same;
+    wordBits -= same;
+    value ^= 1;
+    const std::uint64_t ended = length;
+    length = 0;
+    if (!onRun(ended)) {
+      goOn = false;
+      break;
+    }
+  }
+  scan->word = word;
+  scan->wordBits = wordBits;
+  scan->value = value;
+  scan->length = length;
+  return goOn;
+}
+
+}  // namespace rlegolomb
