@@ -275,21 +275,54 @@ py::bytes compress(py::handle data, py::handle k_arg) {
   return out.finish();
 }
 
+using DecoderPtr = std::unique_ptr<rlegolomb_decoder, decltype(&rlegolomb_decoder_free)>;
+
+DecoderPtr new_decoder() {
+  DecoderPtr decoder(rlegolomb_decoder_create(), rlegolomb_decoder_free);
+  if (!decoder) {
+    throw std::bad_alloc();
+  }
+  return decoder;
+}
+
+// The room that lets a decoder write at most `limit` more bytes and then one more, which tells
+// an expansion that passes the limit from one that ends at it.
+size_t room_for_limit(uint64_t limit) {
+  return limit < static_cast<uint64_t>(std::numeric_limits<size_t>::max())
+             ? static_cast<size_t>(limit) + 1
+             : std::numeric_limits<size_t>::max();
+}
+
 py::bytes decompress(py::handle data, py::handle max_length_arg) {
   std::optional<uint64_t> max_length = count_argument(max_length_arg, "max_length", true);
   BufferView src(data);
+  if (max_length) {
+    // One decoding pass into room that grows up to the limit and a byte: the time and memory
+    // are bounded by max_length, whatever the stream would expand to.
+    DecoderPtr decoder = new_decoder();
+    size_t max_output = room_for_limit(*max_length);
+    BytesBuilder out(initial_room(src.size(), max_output));
+    rlegolomb_in in = src.input();
+    rlegolomb_status status = drain(decoder.get(), rlegolomb_decode, in, 1, out, max_output);
+    if (out.length() > *max_length) {
+      raise(output_limit_error,
+            "the expansion passes max_length=" + std::to_string(*max_length));
+    }
+    if (status != RLEGOLOMB_DONE) {
+      raise_status(status);
+    }
+    return out.finish();
+  }
+  // Without a limit: the exact size first, then one expansion straight into the result.
   uint64_t bits = 0;
   {
     py::gil_scoped_release release;
     bits = rlegolomb_expanded_bits(src.data(), src.size());
   }
   uint64_t bytes = byte_count(bits);
-  if (max_length && bytes > *max_length) {
-    raise(output_limit_error, "the expansion has " + bytes_text(bytes) +
-                                  ", more than max_length=" + std::to_string(*max_length));
-  }
   if (bytes > static_cast<uint64_t>(std::numeric_limits<Py_ssize_t>::max())) {
-    raise(PyExc_MemoryError, "the expansion has " + bytes_text(bytes) + ", more than fit in memory");
+    raise(PyExc_MemoryError,
+          "the expansion has " + bytes_text(bytes) + ", more than fit in memory");
   }
   if (bytes == 0) {
     return py::bytes();
@@ -348,13 +381,10 @@ py::bytes expand_prefix(py::handle data, py::handle bits_arg) {
     raise(PyExc_ValueError,
           "the stream holds fewer than the " + std::to_string(bits) + " bits asked for");
   }
-  std::unique_ptr<rlegolomb_decoder, decltype(&rlegolomb_decoder_free)> decoder(
-      rlegolomb_decoder_create(), rlegolomb_decoder_free);
-  if (!decoder) {
-    throw std::bad_alloc();
-  }
-  // One byte of room past the prefix tells a longer expansion from one that ends inside it.
-  size_t max_output = static_cast<size_t>(wanted) + 1;
+  DecoderPtr decoder = new_decoder();
+  // One byte of room past the prefix tells a longer expansion from one that ends inside it; the
+  // room grows with the expansion, so a shape far larger than it takes no memory of its size.
+  size_t max_output = room_for_limit(wanted);
   BytesBuilder out(initial_room(src.size(), max_output));
   rlegolomb_in in = src.input();
   rlegolomb_status status = drain(decoder.get(), rlegolomb_decode, in, 1, out, max_output);
@@ -426,13 +456,9 @@ class Compressor {
 
 class Decompressor {
  public:
-  explicit Decompressor(py::handle max_length_arg) : decoder_(nullptr, rlegolomb_decoder_free) {
-    max_length_ = count_argument(max_length_arg, "max_length", true);
-    decoder_.reset(rlegolomb_decoder_create());
-    if (!decoder_) {
-      throw std::bad_alloc();
-    }
-  }
+  explicit Decompressor(py::handle max_length_arg)
+      : max_length_(count_argument(max_length_arg, "max_length", true)),
+        decoder_(new_decoder()) {}
 
   py::bytes decompress(py::handle data) {
     BufferView src(data);
@@ -476,14 +502,9 @@ class Decompressor {
     if (exceeded_) {
       raise_limit();
     }
-    size_t max_output = std::numeric_limits<size_t>::max();
-    if (max_length_) {
-      uint64_t left = *max_length_ - written_ + 1;  // written_ <= *max_length_ here
-      if (*max_length_ < std::numeric_limits<uint64_t>::max() &&
-          left < static_cast<uint64_t>(max_output)) {
-        max_output = static_cast<size_t>(left);
-      }
-    }
+    // written_ <= *max_length_ here
+    size_t max_output = max_length_ ? room_for_limit(*max_length_ - written_)
+                                    : std::numeric_limits<size_t>::max();
     BytesBuilder out(initial_room(in.size, max_output));
     rlegolomb_status status = drain(decoder_.get(), rlegolomb_decode, in, final, out, max_output);
     if (status < 0) {
@@ -505,9 +526,9 @@ class Decompressor {
           "the expansion passes max_length=" + std::to_string(*max_length_));
   }
 
-  std::unique_ptr<rlegolomb_decoder, decltype(&rlegolomb_decoder_free)> decoder_;
-  std::mutex mutex_;
   std::optional<uint64_t> max_length_;
+  DecoderPtr decoder_;
+  std::mutex mutex_;
   uint64_t written_ = 0;
   bool exceeded_ = false;
   bool eof_ = false;
@@ -550,8 +571,8 @@ PYBIND11_MODULE(_rlegolomb, m) {
         "The result is what rle-golomb-expand writes for the same stream: the expansion with\n"
         "its last byte completed by zero bits. Every byte string is a valid stream.\n"
         "With max_length (an integer >= 0), OutputLimitError is raised when the expansion\n"
-        "would have more than max_length bytes; its size is found before anything is\n"
-        "allocated, so a small stream that expands to gigabytes costs nothing.");
+        "would have more than max_length bytes: decoding stops as soon as it passes them,\n"
+        "so time and memory stay within max_length, whatever the stream would expand to.");
 
   m.def("expanded_bits", &expanded_bits, py::arg("data"), py::pos_only(),
         "expanded_bits(data, /)\n--\n\n"
