@@ -51,3 +51,12 @@ def test_signatures_are_readable():
     assert str(inspect.signature(rlegolomb.compress)) == "(data, /, k=None)"
     assert str(inspect.signature(rlegolomb.decompress)) == "(data, /, max_length=None)"
     assert str(inspect.signature(rlegolomb.Decompressor)) == "(max_length=None)"
+
+
+def test_the_docstring_examples_run():
+    import doctest
+
+    import numpy
+
+    failures, tried = doctest.testmod(rlegolomb, extraglobs={"numpy": numpy, "rlegolomb": rlegolomb})
+    assert tried >= 4 and failures == 0
