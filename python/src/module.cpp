@@ -2,8 +2,8 @@
 //
 // Every library call runs with the GIL released. Inputs are read in place through the buffer
 // protocol (the views stay held across the call); results are written straight into the bytes
-// objects that are returned, which are sized exactly beforehand where that costs no extra pass
-// (compress) and otherwise grow in place (realloc) and are cut to their length at the end. The
+// objects that are returned, sized exactly beforehand where that costs no extra pass (compress()
+// choosing k) and otherwise grown in place (realloc) and cut to their length at the end. The
 // numpy functions live in rlegolomb/__init__.py, over compress() and expand_prefix().
 #include <pybind11/pybind11.h>
 
@@ -255,29 +255,47 @@ class ObjectLock {
 
 // ---- One-shot functions -----------------------------------------------------------------------
 
+using EncoderPtr = std::unique_ptr<rlegolomb_encoder, decltype(&rlegolomb_encoder_free)>;
+
+EncoderPtr new_encoder(int k) {
+  EncoderPtr encoder(rlegolomb_encoder_create(k), rlegolomb_encoder_free);
+  if (!encoder) {
+    throw std::bad_alloc();
+  }
+  return encoder;
+}
+
 py::bytes compress(py::handle data, py::handle k_arg) {
   int k = k_argument(k_arg, true);
   BufferView src(data);
-  size_t capacity = 0;
-  if (k < 0) {
-    // One measuring pass gives both the k and the exact size of its stream.
-    std::unique_ptr<rlegolomb_sizer, decltype(&rlegolomb_sizer_free)> sizer(
-        rlegolomb_sizer_create(), rlegolomb_sizer_free);
-    if (!sizer) {
-      throw std::bad_alloc();
+  if (k >= 0) {
+    // One pass into growing room: the library's bound (up to 33 bytes per input byte at k = 0)
+    // would reserve far more than the stream takes.
+    EncoderPtr encoder = new_encoder(k);
+    size_t max_output = std::numeric_limits<size_t>::max();
+    BytesBuilder out(initial_room(src.size(), max_output));
+    rlegolomb_in in = src.input();
+    rlegolomb_status status = drain(encoder.get(), rlegolomb_encode, in, 1, out, max_output);
+    if (status != RLEGOLOMB_DONE) {
+      raise_status(status);
     }
-    uint64_t bytes = 0;
-    {
-      py::gil_scoped_release release;
-      rlegolomb_sizer_update(sizer.get(), src.data(), src.size());
-      k = rlegolomb_sizer_choose_k(sizer.get());
-      bytes = rlegolomb_sizer_stream_bytes(sizer.get(), k);
-    }
-    capacity = bytes > std::numeric_limits<size_t>::max() ? std::numeric_limits<size_t>::max()
-                                                          : static_cast<size_t>(bytes);
-  } else {
-    capacity = rlegolomb_compress_bound(src.size(), k);
+    return out.finish();
   }
+  // The measuring pass that chooses k also gives the exact size of its stream.
+  std::unique_ptr<rlegolomb_sizer, decltype(&rlegolomb_sizer_free)> sizer(rlegolomb_sizer_create(),
+                                                                          rlegolomb_sizer_free);
+  if (!sizer) {
+    throw std::bad_alloc();
+  }
+  uint64_t bytes = 0;
+  {
+    py::gil_scoped_release release;
+    rlegolomb_sizer_update(sizer.get(), src.data(), src.size());
+    k = rlegolomb_sizer_choose_k(sizer.get());
+    bytes = rlegolomb_sizer_stream_bytes(sizer.get(), k);
+  }
+  size_t capacity = bytes > std::numeric_limits<size_t>::max() ? std::numeric_limits<size_t>::max()
+                                                               : static_cast<size_t>(bytes);
   BytesBuilder out(capacity);
   size_t size = 0;
   rlegolomb_status status;
@@ -393,14 +411,8 @@ py::bytes expand_prefix(py::handle data, py::handle bits_arg) {
 
 class Compressor {
  public:
-  explicit Compressor(py::handle k_arg) : encoder_(nullptr, rlegolomb_encoder_free) {
-    int k = k_argument(k_arg, false);
-    encoder_.reset(rlegolomb_encoder_create(k));
-    if (!encoder_) {
-      throw std::bad_alloc();
-    }
-    k_ = k;
-  }
+  explicit Compressor(py::handle k_arg)
+      : k_(k_argument(k_arg, false)), encoder_(new_encoder(k_)) {}
 
   py::bytes compress(py::handle data) {
     BufferView src(data);
@@ -436,9 +448,9 @@ class Compressor {
     return out.finish();
   }
 
-  std::unique_ptr<rlegolomb_encoder, decltype(&rlegolomb_encoder_free)> encoder_;
+  int k_;
+  EncoderPtr encoder_;
   std::mutex mutex_;
-  int k_ = 0;
   bool flushed_ = false;
 };
 

@@ -97,3 +97,9 @@ def test_a_shape_larger_than_the_expansion_takes_only_the_expansions_memory():
             rlegolomb.decompress_array(data, (10**6, 10**6))
 
     assert peak_traced(call) < 4 * 10**6
+
+
+@pytest.mark.parametrize("k", [None, 0, 20, 32, 255])
+def test_compress_takes_memory_for_the_stream_not_for_the_worst_case(k):
+    data = bytes(10**7)  # one run of 8 * 10^7 bits: a stream of a few bytes at these k
+    assert peak_traced(lambda: rlegolomb.compress(data, k)) < 10**6
