@@ -15,10 +15,6 @@ constexpr const char kVersion[] =
     RLEGOLOMB_STRINGIFY(RLEGOLOMB_VERSION_MAJOR) "." RLEGOLOMB_STRINGIFY(
         RLEGOLOMB_VERSION_MINOR) "." RLEGOLOMB_STRINGIFY(RLEGOLOMB_VERSION_PATCH);
 
-// Scratch room for measuring an expansion without keeping it: small enough to stay in the
-// first-level cache, where the stores cost little.
-constexpr std::size_t kScratchBytes = 16 * 1024;
-
 // The most stream bits one input bit can cost at k, see rlegolomb_compress_bound:
 // k = 1..30 costs at most 1 + k bits per input bit (a run of 1 bit); the others 1 + w for a
 // remainder of w bits, except w = 1, whose split runs cost up to 4 bits per input bit.
@@ -74,26 +70,6 @@ rlegolomb_status rlegolomb_expand(const void* src, size_t src_size, void* dst, s
   rlegolomb_decoder_free(d);
   *dst_size = out.pos;
   return status;
-}
-
-uint64_t rlegolomb_expanded_bits(const void* src, size_t src_size) {
-  if (src == nullptr) {
-    return 0;
-  }
-  rlegolomb_decoder* d = rlegolomb_decoder_create();
-  if (d == nullptr) {
-    return 0;
-  }
-  std::uint8_t scratch[kScratchBytes];
-  rlegolomb_in in{src, src_size, 0};
-  rlegolomb_status status;
-  do {
-    rlegolomb_out out{scratch, sizeof scratch, 0};
-    status = rlegolomb_decode(d, &out, &in, 1);
-  } while (status == RLEGOLOMB_MORE);
-  const std::uint64_t bits = rlegolomb_decoder_bits(d);
-  rlegolomb_decoder_free(d);
-  return bits;
 }
 
 int rlegolomb_choose_k(const void* src, size_t src_size) {

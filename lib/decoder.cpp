@@ -54,9 +54,13 @@ static_assert(kRefillBelow < kRefilledBits);
 // The fast loop runs while this much input is left: a refill at the top of a step and one more
 // inside it (a code whose remainder did not fit) each load a word and advance at most 7 bytes.
 constexpr std::size_t kFastInputBytes = 16;
-// ... and while this much output room is left: a run of up to 63 bits, or a group, stores one
-// whole word and completes at most one.
-constexpr std::size_t kFastOutputBytes = 8;
+// ... and while this much output room is left: a run of up to kMediumRunBits bits stores four
+// whole words (the word it continues and three of its value), and completes at most those.
+constexpr unsigned kMediumRunBits = 192;
+constexpr std::size_t kFastOutputBytes = 32;
+// Long runs of up to this many whole bytes are stored 32 bytes at a time, longer ones by memset.
+constexpr std::size_t kStoredRunBytes = 512;
+static_assert(63 + kMediumRunBits < 4 * 64, "a medium run ends within the four stored words");
 
 // The ones before the first zero among the top 63 bits of `bits`: a word of ones counts 63, never
 // 64. The OR keeps the count of leading zeros off its zero case, so it needs no branch.
@@ -156,19 +160,23 @@ bool WriteRunStepwise(rlegolomb_decoder* d, Window* w) {
     if (d->runLeft == 0) {
       return true;
     }
-    if (d->outCount == 0 && d->runLeft >= 8 && w->pos < w->end) {
+    if (w->pos == w->end && d->outCount > 0) {
+      return false;  // the partial byte can take more bits, but no byte after it fits
+    }
+    unsigned take;
+    if (d->outCount != 0) {
+      take = 8 - d->outCount;  // complete the partial byte, so that whole bytes can follow
+    } else if (d->runLeft >= 8 && w->pos < w->end) {
       const std::size_t bytes = std::min<std::size_t>(d->runLeft / 8, w->end - w->pos);
       std::memset(w->out + w->pos, static_cast<std::uint8_t>(d->runValue), bytes);
       w->pos += bytes;
       d->bytesOut += bytes;
       d->runLeft -= static_cast<std::uint32_t>(bytes * 8);
       continue;
+    } else {
+      take = 56;  // fewer than 8 bits, or no room: as many as the accumulator holds
     }
-    if (w->pos == w->end && d->outCount > 0) {
-      return false;  // the partial byte can take more bits, but no byte after it fits
-    }
-    // outCount < 8: up to 56 more bits fit below the 63 the accumulator may hold.
-    const unsigned take = std::min<std::uint32_t>(d->runLeft, 56);
+    take = std::min(take, d->runLeft);
     d->outBits |= (d->runValue & TopBits(take)) >> d->outCount;
     d->outCount += take;
     d->runLeft -= take;
@@ -235,12 +243,13 @@ Step DecodeStepwise(rlegolomb_decoder* d, Window* w, bool final) {
 }
 
 // The block loop on registers, while enough input and room are left; returns at a code boundary
-// with no run pending, the record up to date.
+// with no run pending, the record up to date. One copy with the group table and one without, so
+// that neither carries the other's branch and registers.
+template <bool kGrouped>
 void DecodeFast(rlegolomb_decoder* d, Window* w) {
   const unsigned unitShift = d->unitShift;
   const std::uint32_t unitMask = d->unitMask;
   const unsigned width = d->width;
-  const bool grouped = d->grouped;
   const CodeGroup* const groups = d->groups.data();
   const std::uint8_t* const in = w->in;
   std::uint8_t* const out = w->out;
@@ -254,6 +263,7 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
   std::size_t filled = w->pos;
   std::uint64_t fill = d->runMask;
   std::uint64_t codes = d->codes;
+  std::uint32_t quotientLeft = 0;
 
   while (next <= inputStop && filled <= roomStop) {
     // Refill only once the container runs low: a refill every code would put a load on the chain
@@ -263,7 +273,7 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
       next += (kMostValidBits - count) >> 3;
       count |= kRefilledBits;
     }
-    if (grouped) {
+    if constexpr (kGrouped) {
       const CodeGroup group = groups[bits >> (64 - kGroupBits)];
       if (group.codes != 0) {
         bits <<= group.consumed;
@@ -285,10 +295,27 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
       }
     }
     unsigned ones = LeadingOnes(bits);
-    if (ones + 1 + width > count) {
-      if (ones >= count) {
-        break;  // a quotient longer than the valid bits: the step path counts it
+    std::uint32_t q = 0;
+    if (ones >= count) [[unlikely]] {
+      // A quotient longer than the valid bits (a long run): count whole containers of ones.
+      do {
+        q += count;
+        bits = 0;
+        count = 0;
+        if (next > inputStop) {
+          break;
+        }
+        bits = LoadBigEndian(in + next);
+        next += kMostValidBits >> 3;
+        count = kRefilledBits;
+        ones = LeadingOnes(bits);
+      } while (ones >= count);
+      if (count == 0) {
+        quotientLeft = q;  // the input margin ran out inside it: the step path goes on
+        break;
       }
+    }
+    if (ones + 1 + width > count) {
       // The stop bit is valid but the remainder is not all loaded: a second refill brings it.
       bits = (bits << ones) << 1;
       count -= ones + 1;
@@ -303,21 +330,23 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
     bits <<= width;
     count -= width;
     // The run length wraps in 32 bits; read as signed, 0 or below writes nothing.
-    const std::uint32_t length = ((static_cast<std::uint32_t>(ones) << unitShift) & unitMask) + r;
+    const std::uint32_t length = (((q + ones) << unitShift) & unitMask) + r;
     ++codes;
-    if (length - 1 < 63) {
-      // A run of 1..63 bits, without a branch on where it ends: its bits go into the current
-      // word, what passes the word's end into `carry`; the word is stored every time and counts
-      // only once complete (the room has 8 bytes for it).
-      const std::uint64_t pattern = fill << (64 - length);
+    if (length - 1 < kMediumRunBits) {
+      // A run of 1..kMediumRunBits bits, without a branch on its length or where it ends: its
+      // first bits complete the current word, and the words after it are all `fill`; all of them
+      // are stored every time, and only the complete ones count (the room has space for them).
+      const unsigned total = used + length;  // 1..255
+      const std::uint64_t pattern = fill << (64 - std::min(length, 64u));
       const std::uint64_t head = word | (pattern >> used);
-      const std::uint64_t carry = (pattern << (63 - used)) << 1;
-      const unsigned end = used + length;  // 1..126
       StoreBigEndian(out + filled, head);
-      const bool complete = end >= 64;
-      filled += complete ? 8 : 0;
-      word = complete ? carry : head;
-      used = end & 63;
+      std::memcpy(out + filled + 8, &fill, 8);
+      std::memcpy(out + filled + 16, &fill, 8);
+      std::memcpy(out + filled + 24, &fill, 8);
+      const unsigned words = total >> 6;
+      filled += 8 * std::size_t{words};
+      word = words != 0 ? fill & ~(~std::uint64_t{0} >> (total & 63)) : head;
+      used = total & 63;
     } else if (static_cast<std::int32_t>(length) > 0) {
       // A long run: complete the word, memset whole bytes, keep the tail in the word, when the
       // room takes it all; otherwise the step path writes it piece by piece.
@@ -328,7 +357,18 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
         filled += 8;
         const std::uint32_t rest = length - room;
         const std::size_t wholeBytes = std::size_t{rest / 64} * 8;
-        std::memset(out + filled, static_cast<std::uint8_t>(fill), wholeBytes);
+        if (wholeBytes <= kStoredRunBytes) {
+          // Up to a few hundred bytes: 32-byte stores, the last ones past the run's end (the
+          // room has kFastOutputBytes to spare), cost less than a call of memset.
+          for (std::size_t at = 0; at < wholeBytes; at += 32) {
+            std::memcpy(out + filled + at, &fill, 8);
+            std::memcpy(out + filled + at + 8, &fill, 8);
+            std::memcpy(out + filled + at + 16, &fill, 8);
+            std::memcpy(out + filled + at + 24, &fill, 8);
+          }
+        } else {
+          std::memset(out + filled, static_cast<std::uint8_t>(fill), wholeBytes);
+        }
         filled += wholeBytes;
         const unsigned tail = rest % 64;
         word = tail == 0 ? 0 : fill << (64 - tail);
@@ -351,6 +391,7 @@ void DecodeFast(rlegolomb_decoder* d, Window* w) {
   d->outCount = used;
   d->runMask = fill;
   d->codes = codes;
+  d->quotient = quotientLeft;
 }
 
 rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
@@ -406,7 +447,11 @@ rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
     }
     if (d->quotient == 0 && w->size - w->next >= kFastInputBytes &&
         w->end - w->pos >= kFastOutputBytes) {
-      DecodeFast(d, w);
+      if (d->grouped) {
+        DecodeFast<true>(d, w);
+      } else {
+        DecodeFast<false>(d, w);
+      }
       if (d->runLeft != 0) {
         continue;
       }
@@ -421,6 +466,103 @@ rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
         d->phase = Phase::kEnded;
         break;
     }
+  }
+}
+
+// The expansion's length without the expansion: the codes decoded as DecodeStepwise decodes them,
+// their run lengths added up instead of written. While kFastInputBytes are left, the container is
+// refilled only once it runs low, as in DecodeFast; the last bytes go by the step rules.
+std::uint64_t CountExpandedBits(const std::uint8_t* in, std::size_t size) {
+  std::uint64_t bits = 0;
+  unsigned count = 0;
+  std::size_t next = 0;
+  const auto refill = [&] {
+    if (size - next >= 8) {
+      bits |= LoadBigEndian(in + next) >> count;
+      next += (kMostValidBits - count) >> 3;
+      count |= kRefilledBits;
+    } else {
+      for (; count <= kRefilledBits && next < size; ++next, count += 8) {
+        bits |= std::uint64_t{in[next]} << (kRefilledBits - count);
+      }
+    }
+  };
+  refill();
+  if (count < kHeaderBits + 1) {
+    return 0;
+  }
+  const auto k = static_cast<std::uint32_t>(bits >> 56);
+  const unsigned unitShift = k & 31;
+  const std::uint32_t unitMask = RunUnit(k) != 0 ? ~std::uint32_t{0} : 0;
+  const auto width = static_cast<unsigned>(RemainderBits(k));
+  bits <<= kHeaderBits + 1;
+  count -= kHeaderBits + 1;
+  std::uint64_t total = 0;
+  std::uint32_t q = 0;
+  // The hot loop, on locals of its own (the lambdas above take the others by reference, which
+  // would keep them in memory): whole codes among at least kRefillBelow valid bits, a second
+  // refill for a remainder that is not all loaded.
+  {
+    std::uint64_t b = bits;
+    unsigned c = count;
+    std::size_t n = next;
+    std::uint64_t sum = 0;
+    std::uint32_t ones0 = 0;  // the ones of a quotient longer than the valid bits, so far
+    while (size >= kFastInputBytes && n <= size - kFastInputBytes) {
+      if (c < kRefillBelow) {
+        b |= LoadBigEndian(in + n) >> c;
+        n += (kMostValidBits - c) >> 3;
+        c |= kRefilledBits;
+      }
+      const unsigned ones = LeadingOnes(b);
+      if (ones >= c) {
+        ones0 += c;  // no stop bit among the valid bits: count them all and refill
+        b = 0;
+        c = 0;
+        continue;
+      }
+      b = (b << ones) << 1;
+      c -= ones + 1;
+      if (c < width) {
+        b |= LoadBigEndian(in + n) >> c;
+        n += (kMostValidBits - c) >> 3;
+        c |= kRefilledBits;
+      }
+      const auto r = static_cast<std::uint32_t>(b >> (64 - width));
+      b <<= width;
+      c -= width;
+      const std::uint32_t length = (((ones0 + ones) << unitShift) & unitMask) + r;
+      sum += static_cast<std::int32_t>(length) > 0 ? length : 0;
+      ones0 = 0;
+    }
+    bits = b;
+    count = c;
+    next = n;
+    total = sum;
+    q = ones0;
+  }
+  for (;;) {
+    if (count < kRefilledBits) {
+      refill();
+    }
+    const unsigned ones = std::min(LeadingOnes(bits), count);
+    if (ones == count || ones + 1 + width > count) {
+      if (next == size) {
+        return total;  // a quotient into the end, or a remainder cut off
+      }
+      q += ones;
+      bits = ones == count ? 0 : bits << ones;
+      count -= ones;
+      continue;
+    }
+    q += ones;
+    bits = (bits << ones) << 1;
+    const auto r = static_cast<std::uint32_t>(bits >> (64 - width));
+    bits <<= width;
+    count -= ones + 1 + width;
+    const std::uint32_t length = ((q << unitShift) & unitMask) + r;
+    total += static_cast<std::int32_t>(length) > 0 ? length : 0;
+    q = 0;
   }
 }
 
@@ -508,6 +650,12 @@ uint64_t rlegolomb_decoder_bits(const rlegolomb_decoder* d) {
 
 int rlegolomb_decoder_k(const rlegolomb_decoder* d) {
   return d != nullptr && d->headerRead ? static_cast<int>(d->k) : -1;
+}
+
+uint64_t rlegolomb_expanded_bits(const void* src, size_t src_size) {
+  return src == nullptr
+             ? 0
+             : rlegolomb::CountExpandedBits(static_cast<const std::uint8_t*>(src), src_size);
 }
 
 uint64_t rlegolomb_decoder_codes(const rlegolomb_decoder* d) {

@@ -124,6 +124,19 @@ TEST(ExpandCliTest, TheSameFileUnderAnyNameIsRefusedAndKept) {
   ExpectSameFileRefusedAndKept(kProgram, "same.rlg", {0x02, 0xCB});
 }
 
+// A closed standard descriptor is opened on /dev/null first: the output file cannot take it, so the
+// console text never lands inside the output.
+TEST(ExpandCliTest, ClosedStandardDescriptorsChangeNothingInTheOutput) {
+  const std::string input = ScratchPath("closed.rlg");
+  const std::string output = ScratchPath("closed.out");
+  WriteFileBytes(input, {0x02, 0xCB});  // k = 2: 5 ones, 3 zeros
+  ExpectClosedStandardDescriptorsChangeNothing({.program = kProgram,
+                                                .arguments = {input, output},
+                                                .output = output,
+                                                .console = Announcement(input, output) + "\n",
+                                                .expected = {0xF8}});
+}
+
 TEST(ExpandCliTest, AReadErrorIsFatalAfterTheBytesWrittenSoFar) {
   const std::string output = ScratchPath("mem.out");
   const ProgramResult result = RunProgram(kProgram, {"/proc/self/mem", output});

@@ -1,6 +1,9 @@
 // Guards the compressor's command line: console text byte for byte, exit status, which files are
 // created or touched, and round trips through both real programs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,35 +181,112 @@ TEST(CompressCliTest, AReadErrorIsFatal) {
   }
 }
 
-// A pipe can be read once: the automatic choice needs two passes and says so; a given k needs one.
-TEST(CompressCliTest, APipeNeedsAGivenK) {
-  const Bytes bytes = {0xF8, 0x0F};
-  const std::string output = ScratchPath("c-pipe.rlg");
-  for (const bool giveK : {false, true}) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    close(ends[1]);
-    const std::string input = "/dev/fd/" + std::to_string(ends[0]);
-    std::vector<std::string> arguments = {input, output};
-    if (giveK) {
-      arguments.push_back("2");
+// A process that opens the FIFO at `path` for writing (waiting there for a reader), writes `bytes`
+// and ends; a reader that leaves without reading ends it with SIGPIPE, harmlessly.
+pid_t StartFifoWriter(const std::string& path, const Bytes& bytes) {
+  const pid_t writer = fork();
+  if (writer == 0) {
+    const int fd = open(path.c_str(), O_WRONLY);
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      _exit(1);
     }
-    const ProgramResult result = RunProgram(kCompress, arguments);
-    close(ends[0]);
-    if (giveK) {
-      EXPECT_EQ(result.status, 0);
-      EXPECT_EQ(result.out, Announcement(input, output) + "k = 2: 2 bytes in, 3 bytes out\n\n");
-      const std::string back = ScratchPath("c-pipe.out");
-      ASSERT_EQ(RunProgram(kExpand, {output, back}).status, 0);
-      EXPECT_EQ(ReadFileBytes(back), bytes);
-    } else {
-      EXPECT_EQ(result.status, 255);
-      EXPECT_EQ(result.out, Announcement(input, output) + "Fatal error: Error reading " + input +
-                                " a second time: give k to compress it in one pass\n");
-    }
-    EXPECT_EQ(result.err, "");
+    _exit(0);
   }
+  return writer;
+}
+
+// Waits for the writer's end, first releasing it if it still waits for a reader (the program never
+// opened the FIFO).
+void FinishFifoWriter(const std::string& path, pid_t writer) {
+  const int reader = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  int status = 0;
+  EXPECT_EQ(waitpid(writer, &status, 0), writer);
+  if (reader >= 0) {
+    close(reader);
+  }
+}
+
+// A pipe or a FIFO can be read once. The automatic choice needs two passes: such an input is
+// refused before the output is opened, with the fatal line alone, so that an existing output keeps
+// its bytes and a missing one is not created. A given k needs one pass, and works.
+TEST(CompressCliTest, APipeOrAFifoNeedsAGivenK) {
+  const Bytes bytes = {0xF8, 0x0F};
+  const Bytes oldBytes = {1, 2, 3};
+  const std::string fifo = ScratchPath("c-fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const bool useFifo : {false, true}) {
+    for (const bool outputExists : {false, true}) {
+      for (const bool giveK : {false, true}) {
+        const std::string label = std::string(useFifo ? "FIFO" : "pipe") +
+                                  (outputExists ? ", existing output" : ", new output") +
+                                  (giveK ? ", k given" : ", no k");
+        const std::string output = FreshScratchPath("c-pipe.rlg");
+        if (outputExists) {
+          WriteFileBytes(output, oldBytes);
+        }
+        int ends[2] = {-1, -1};
+        pid_t writer = -1;
+        std::string input = fifo;
+        if (useFifo) {
+          writer = StartFifoWriter(fifo, bytes);
+          ASSERT_GT(writer, 0);
+        } else {
+          ASSERT_EQ(pipe(ends), 0);
+          ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+          close(ends[1]);
+          input = "/dev/fd/" + std::to_string(ends[0]);
+        }
+        std::vector<std::string> arguments = {input, output};
+        if (giveK) {
+          arguments.push_back("2");
+        }
+        const ProgramResult result = RunProgram(kCompress, arguments);
+        if (useFifo) {
+          FinishFifoWriter(fifo, writer);
+        } else {
+          close(ends[0]);
+        }
+        EXPECT_EQ(result.err, "") << label;
+        if (giveK) {
+          EXPECT_EQ(result.status, 0) << label;
+          EXPECT_EQ(result.out, Announcement(input, output) + "k = 2: 2 bytes in, 3 bytes out\n\n")
+              << label;
+          const std::string back = FreshScratchPath("c-pipe.out");
+          ASSERT_EQ(RunProgram(kExpand, {output, back}).status, 0) << label;
+          EXPECT_EQ(ReadFileBytes(back), bytes) << label;
+        } else {
+          EXPECT_EQ(result.status, 255) << label;
+          EXPECT_EQ(result.out, "Fatal error: Error reading " + input +
+                                    " a second time: give k to compress it in one pass\n")
+              << label;
+          EXPECT_EQ(FileExists(output), outputExists) << label;
+          if (outputExists) {
+            EXPECT_EQ(ReadFileBytes(output), oldBytes) << label;
+          }
+        }
+      }
+    }
+  }
+}
+
+// A closed standard descriptor is opened on /dev/null first: the output file cannot take it, so the
+// console text never lands inside the output; with k chosen, the input is still read twice.
+TEST(CompressCliTest, ClosedStandardDescriptorsChangeNothingInTheOutput) {
+  const std::string input = ScratchPath("c-closed.bin");
+  const std::string output = ScratchPath("c-closed.rlg");
+  WriteFileBytes(input, {0xF8});
+  ExpectClosedStandardDescriptorsChangeNothing(
+      {.program = kCompress,
+       .arguments = {input, output, "2"},
+       .output = output,
+       .console = Announcement(input, output) + "k = 2: 1 bytes in, 2 bytes out\n\n",
+       .expected = {0x02, 0xCB}});
+  ExpectClosedStandardDescriptorsChangeNothing(
+      {.program = kCompress,
+       .arguments = {input, output},
+       .output = output,
+       .console = Announcement(input, output) + "k = 1 (chosen): 1 bytes in, 2 bytes out\n\n",
+       .expected = {0x01, 0xED}});
 }
 
 TEST(CompressCliTest, AWriteTheDeviceRefusesIsFatal) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "expand/expand.h"
+#include "format.h"
 #include "test_support.h"
 
 namespace {
@@ -53,37 +54,50 @@ Outcome ExpandWith(ExpandPath expand, const std::string& inPath, const std::stri
   return ExpandRecord(expand, OpenInputBitFile(inPath.c_str()), outPath);
 }
 
-// Expands `stream` both ways; true when every observable agrees, otherwise a failure naming
-// `label` and the first difference.
+// The block paths, each checked against the bit-at-a-time one: writing in the decoding thread,
+// and writing on a second thread.
+struct BlockPath {
+  const char* name;
+  ExpandPath expand;
+};
+constexpr BlockPath kBlockPaths[] = {{"fast", ExpandFileFast},
+                                     {"overlapped", ExpandFileOverlapped}};
+
+// Expands `stream` the bit-at-a-time way and by every block path; true when every observable
+// agrees, otherwise a failure naming `label`, the path and the first difference.
 bool BothPathsAgree(const Bytes& stream, const std::string& label) {
   const std::string inPath = ScratchPath("paths.rlg");
   const std::string simplePath = ScratchPath("simple.out");
   const std::string fastPath = ScratchPath("fast.out");
   // Fresh files rather than truncated ones: some file systems write a file out at once when it
   // is truncated and rewritten, which would make this test crawl.
-  for (const std::string& path : {inPath, simplePath, fastPath}) {
+  for (const std::string& path : {inPath, simplePath}) {
     std::remove(path.c_str());
   }
   WriteFileBytes(inPath, stream);
   const Outcome simple = ExpandWith(ExpandFileSimple, inPath, simplePath);
-  const Outcome fast = ExpandWith(ExpandFileFast, inPath, fastPath);
-  if (simple.bytes != fast.bytes) {
-    std::size_t first = 0;
-    while (first < simple.bytes.size() && first < fast.bytes.size() &&
-           simple.bytes[first] == fast.bytes[first]) {
-      ++first;
+  for (const BlockPath& path : kBlockPaths) {
+    std::remove(fastPath.c_str());
+    const Outcome fast = ExpandWith(path.expand, inPath, fastPath);
+    if (simple.bytes != fast.bytes) {
+      std::size_t first = 0;
+      while (first < simple.bytes.size() && first < fast.bytes.size() &&
+             simple.bytes[first] == fast.bytes[first]) {
+        ++first;
+      }
+      ADD_FAILURE() << label << ", " << path.name << ": output differs at byte " << first
+                    << " (sizes " << simple.bytes.size() << " simple, " << fast.bytes.size() << " "
+                    << path.name << ")";
+      return false;
     }
-    ADD_FAILURE() << label << ": output differs at byte " << first << " (sizes "
-                  << simple.bytes.size() << " simple, " << fast.bytes.size() << " fast)";
-    return false;
-  }
-  if (simple.mask != fast.mask || simple.buffer != fast.buffer || simple.ended != fast.ended ||
-      simple.failed != fast.failed) {
-    ADD_FAILURE() << label << ": record state differs: mask " << int{simple.mask} << "/"
-                  << int{fast.mask} << ", buffer " << simple.buffer << "/" << fast.buffer
-                  << ", ended " << simple.ended << "/" << fast.ended << ", failed " << simple.failed
-                  << "/" << fast.failed;
-    return false;
+    if (simple.mask != fast.mask || simple.buffer != fast.buffer || simple.ended != fast.ended ||
+        simple.failed != fast.failed) {
+      ADD_FAILURE() << label << ", " << path.name << ": record state differs: mask "
+                    << int{simple.mask} << "/" << int{fast.mask} << ", buffer " << simple.buffer
+                    << "/" << fast.buffer << ", ended " << simple.ended << "/" << fast.ended
+                    << ", failed " << simple.failed << "/" << fast.failed;
+      return false;
+    }
   }
   return true;
 }
@@ -309,28 +323,31 @@ TEST(ExpandPathsTest, AFileSizeLimitEndsBothPathsAlike) {
     for (const long long limit : {0LL, 50LL, 4096LL, 5000LL, 262144LL}) {
       const std::string label =
           std::to_string(outputBytes) + " bytes, limit " + std::to_string(limit);
-      ProgramResult results[2];
-      Bytes written[2];
-      const char* paths[2] = {"simple", "fast"};
-      for (int i = 0; i < 2; ++i) {
+      ProgramResult results[3];
+      Bytes written[3];
+      const char* paths[3] = {"simple", "fast", "overlapped"};
+      for (int i = 0; i < 3; ++i) {
         const std::string output = ScratchPath(std::string("limit-") + paths[i] + ".out");
         std::remove(output.c_str());
         results[i] =
             RunProgram(driver, {paths[i], input, output}, RunOptions{.fileSizeLimit = limit});
         written[i] = ReadFileBytes(output);
       }
-      EXPECT_EQ(results[1].status, results[0].status) << label;
-      EXPECT_EQ(results[1].out, results[0].out) << label;
-      EXPECT_EQ(results[1].err, "") << label;
-      if (outputBytes > static_cast<std::size_t>(limit)) {
-        EXPECT_EQ(results[1].status, 255) << label;
-        EXPECT_LE(written[1].size(), static_cast<std::size_t>(limit)) << label;
-      } else {
-        EXPECT_EQ(results[1].status, 0) << label;
-        EXPECT_EQ(written[1].size(), outputBytes) << label;
+      for (int i = 1; i < 3; ++i) {
+        const std::string path = label + ", " + paths[i];
+        EXPECT_EQ(results[i].status, results[0].status) << path;
+        EXPECT_EQ(results[i].out, results[0].out) << path;
+        EXPECT_EQ(results[i].err, "") << path;
+        if (outputBytes > static_cast<std::size_t>(limit)) {
+          EXPECT_EQ(results[i].status, 255) << path;
+          EXPECT_LE(written[i].size(), static_cast<std::size_t>(limit)) << path;
+        } else {
+          EXPECT_EQ(results[i].status, 0) << path;
+          EXPECT_EQ(written[i].size(), outputBytes) << path;
+        }
+        EXPECT_EQ(written[i], Bytes(written[i].size(), 0xFF)) << path;
+        EXPECT_EQ(written[i].size(), written[0].size()) << path;
       }
-      EXPECT_EQ(written[1], Bytes(written[1].size(), 0xFF)) << label;
-      EXPECT_EQ(written[1].size(), written[0].size()) << label;
     }
   }
 }
@@ -373,19 +390,24 @@ TEST(ExpandPathsTest, AReadErrorEndsBothPathsAlike) {
        {std::size_t{0}, std::size_t{1}, std::size_t{2}, std::size_t{100}, std::size_t{4096},
         std::size_t{8195}, std::size_t{65536}, std::size_t{70001}}) {
     FailingSource simpleSource{&stream, 0, failAt};
-    FailingSource fastSource{&stream, 0, failAt};
     const Outcome simple =
         ExpandRecord(ExpandFileSimple, OpenFailingInput(&simpleSource), ScratchPath("s.out"));
-    const Outcome fast =
-        ExpandRecord(ExpandFileFast, OpenFailingInput(&fastSource), ScratchPath("f.out"));
-    EXPECT_EQ(fast.bytes, simple.bytes) << "failure at byte " << failAt;
-    EXPECT_EQ(fast.mask, simple.mask) << "failure at byte " << failAt;
-    EXPECT_EQ(fast.buffer, simple.buffer) << "failure at byte " << failAt;
     EXPECT_TRUE(simple.failed) << "failure at byte " << failAt;
-    EXPECT_TRUE(fast.failed) << "failure at byte " << failAt;
-    EXPECT_TRUE(fast.ended) << "failure at byte " << failAt;
-    if (failAt >= 100) {
-      EXPECT_GT(fast.bytes.size(), failAt) << "the good bytes expand before the failure";
+    for (const BlockPath& path : kBlockPaths) {
+      const std::string label =
+          std::string(path.name) + ", failure at byte " + std::to_string(failAt);
+      FailingSource fastSource{&stream, 0, failAt};
+      const Outcome fast =
+          ExpandRecord(path.expand, OpenFailingInput(&fastSource), ScratchPath("f.out"));
+      EXPECT_EQ(fast.bytes, simple.bytes) << label;
+      EXPECT_EQ(fast.mask, simple.mask) << label;
+      EXPECT_EQ(fast.buffer, simple.buffer) << label;
+      EXPECT_TRUE(fast.failed) << label;
+      EXPECT_TRUE(fast.ended) << label;
+      if (failAt >= 100) {
+        EXPECT_GT(fast.bytes.size(), failAt)
+            << label << ": the good bytes expand before the failure";
+      }
     }
   }
 }

@@ -189,13 +189,25 @@ Bytes ExpandBytes(const Bytes& stream) {
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const RunOptions& options) {
+  // Pipes, not files, take the child's console text: a file size limit set for the child must not
+  // apply to what it prints.
+  int outPipe[2];
+  int errPipe[2];
+  ProgramResult result;
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+    return result;
+  }
+
   std::vector<std::string> argvStrings;
   // valgrind sets the program's argv[0] itself, so a run with a chosen argv[0] runs without it.
   const bool valgrind = UnderValgrind() && !options.rawArgv;
   if (valgrind) {
+    // valgrind reports through the error pipe's own descriptor, which the child keeps open, rather
+    // than through descriptor 2: started with 2 closed, it would fail before the program runs.
     argvStrings = {"valgrind",
                    "--quiet",
                    "--vgdb=no",
+                   "--log-fd=" + std::to_string(errPipe[1]),
                    "--error-exitcode=" + std::to_string(kValgrindErrorStatus),
                    "--leak-check=full",
                    "--show-leak-kinds=definite",
@@ -211,14 +223,6 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   }
   argv.push_back(nullptr);
 
-  // Pipes, not files, take the child's console text: a file size limit set for the child must not
-  // apply to what it prints.
-  int outPipe[2];
-  int errPipe[2];
-  ProgramResult result;
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
-    return result;
-  }
   const pid_t child = fork();
   if (child == 0) {
     const int in = open("/dev/null", O_RDONLY);
@@ -227,6 +231,9 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     }
     close(outPipe[0]);
     close(errPipe[0]);
+    for (const int descriptor : options.closedDescriptors) {
+      close(descriptor);
+    }
     if (options.fileSizeLimit >= 0) {
       std::signal(SIGXFSZ, SIG_IGN);
       const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
@@ -288,5 +295,25 @@ void ExpectSameFileRefusedAndKept(const std::string& program, const std::string&
     EXPECT_EQ(result.out,
               "Fatal error: Error opening " + output + " for output: same file as input\n");
     EXPECT_EQ(ReadFileBytes(input), bytes);
+  }
+}
+
+void ExpectClosedStandardDescriptorsChangeNothing(const SuccessfulRun& run) {
+  for (int closed = 0; closed < 8; ++closed) {
+    RunOptions options;
+    std::string label = "closed descriptors:";
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+      if ((closed & (1 << descriptor)) != 0) {
+        options.closedDescriptors.push_back(descriptor);
+        label += " " + std::to_string(descriptor);
+      }
+    }
+    std::error_code error;
+    std::filesystem::remove(run.output, error);
+    const ProgramResult result = RunProgram(run.program, run.arguments, options);
+    EXPECT_EQ(result.status, 0) << label;
+    EXPECT_EQ(result.out, (closed & 2) != 0 ? "" : run.console) << label;
+    EXPECT_EQ(result.err, "") << label;
+    EXPECT_EQ(ReadFileBytes(run.output), run.expected) << label;
   }
 }

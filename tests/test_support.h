@@ -64,6 +64,9 @@ struct RunOptions {
   long long fileSizeLimit = -1;
   // When true, argv is passed exactly as given (argv[0] included); otherwise argv[0] is `program`.
   bool rawArgv = false;
+  // Descriptors of 0, 1 and 2 that the child closes just before it runs the program. What the
+  // program writes to a closed 1 or 2 does not reach `out` or `err`.
+  std::vector<int> closedDescriptors = {};
 };
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -75,3 +78,18 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
 // files, so that callers do not share them.
 void ExpectSameFileRefusedAndKept(const std::string& program, const std::string& stem,
                                   const Bytes& bytes);
+
+// What a successful run of a program must do, whatever standard descriptors it starts without.
+struct SuccessfulRun {
+  std::string program;
+  std::vector<std::string> arguments;
+  std::string output;   // the file the run writes
+  std::string console;  // all it prints on standard output
+  Bytes expected;       // the bytes `output` must hold
+};
+
+// Runs `run` eight times, from a fresh output each time: with descriptors 0, 1 and 2 all open, and
+// with each combination of them closed. Each run must end with status 0, print nothing on standard
+// error and `console` on standard output (nothing when 1 is closed), and leave exactly `expected`
+// in the output: the console text never lands inside it.
+void ExpectClosedStandardDescriptorsChangeNothing(const SuccessfulRun& run);

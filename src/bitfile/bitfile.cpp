@@ -141,9 +141,9 @@ std::size_t InputBytes(BitFile* file, std::uint8_t* bytes, std::size_t size) {
   return std::fread(bytes, 1, size, file->stream);
 }
 
-void OutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size) {
+bool TryOutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size) {
   if (size == 0) {
-    return;
+    return true;
   }
   // All but the last byte go in one block; the last goes through putc. The stream then writes out
   // exactly the whole buffers that putc a byte at a time would have written by now, and keeps a
@@ -151,9 +151,13 @@ void OutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size) {
   // would meet only at the close is met there too.
   const std::size_t leading = size - 1;
   if (std::fwrite(bytes, 1, leading, file->stream) != leading) {
-    FatalError("Fatal error in OutputBit!\n");
+    return false;
   }
-  if (std::putc(bytes[leading], file->stream) != bytes[leading]) {
+  return std::putc(bytes[leading], file->stream) == bytes[leading];
+}
+
+void OutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size) {
+  if (!TryOutputBytes(file, bytes, size)) {
     FatalError("Fatal error in OutputBit!\n");
   }
 }

@@ -85,6 +85,11 @@ std::size_t InputBytes(BitFile* file, std::uint8_t* bytes, std::size_t size);
 // FatalError with "Fatal error in OutputBit!\n".
 void OutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size);
 
+// OutputBytes without the fatal end: false when the stream refused a byte, after the same calls
+// of the stream (so the same bytes reached the file). For a caller that must end the process
+// itself, from another thread than the one that writes.
+bool TryOutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size);
+
 // Writes the bits of `code` selected by the width rule as the characters '0' and '1', most
 // significant first, to `stream`; no separator and no line end. Write errors are ignored.
 void PrintBinary(std::FILE* stream, std::uint32_t code, int width);

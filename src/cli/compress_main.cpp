@@ -33,6 +33,7 @@ int ParseExponent(const char* text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  EnsureStandardDescriptorsOpen();
   std::setbuf(stdout, nullptr);
   if (argc < 3) {
     // With no arguments at all there is no program path to read.
@@ -45,13 +46,17 @@ int main(int argc, char* argv[]) {
   if (k < 0) {
     FatalError("Invalid k \"%s\": k must be a whole number from 0 to 255\n", argv[3]);
   }
-  const OpenFiles files = OpenFilesOrExit(argv[1], argv[2]);
+  // Without k the input is read twice; one that cannot be is refused before the output is opened.
+  const OpenFiles files =
+      OpenFilesOrExit(argv[1], argv[2], chooseK ? InputPasses::kTwo : InputPasses::kOne);
   std::printf("\nCompressing %s to %s\n", argv[1], argv[2]);
   std::printf("Using %s\n", RLEGOLOMB_METHOD_NAME);
   if (chooseK) {
     // First pass: the size of the stream at every k; the second pass writes the smallest.
     k = ChooseExponent(MeasureStreams(files.input));
     ExitIfReadFailed(files.input, argv[1]);
+    // OpenFilesOrExit has found that the input can seek; a rewind that fails all the same is
+    // reported alike.
     if (!RewindInputBitFile(files.input)) {
       FatalError("Error reading %s a second time: give k to compress it in one pass\n", argv[1]);
     }

@@ -7,6 +7,7 @@
 #include "rlegolomb.h"
 
 int main(int argc, char* argv[]) {
+  EnsureStandardDescriptorsOpen();
   std::setbuf(stdout, nullptr);
   if (argc < 3) {
     // With no arguments at all there is no program path to read.

@@ -6,10 +6,12 @@
 #include "format.h"
 
 void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /*arguments*/) {
-#ifdef RLEG_FORCE_SIMPLE_PATH
+#if defined(RLEG_FORCE_SIMPLE_PATH)
   ExpandFileSimple(input, output);
-#else
+#elif defined(RLEG_NO_WRITER_THREAD)
   ExpandFileFast(input, output);
+#else
+  ExpandFileOverlapped(input, output);
 #endif
 }
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "bitfile/bitfile.h"
-#include "format.h"  // kCompressionName, the method's name
 
 // Reads the whole stream from `input` (opened for reading) and writes the expanded bits to `output`
 // (opened for writing). The stream is: an 8-bit exponent k (m = 2^k, wrapping in 32 bits), the
@@ -16,7 +15,8 @@
 // caller asks InputFailed to tell the two apart. `argumentCount` and `arguments` are the
 // command-line arguments after the two file names; they are ignored. Closes neither file.
 //
-// Runs ExpandFileFast, or ExpandFileSimple in a build with RLEG_FORCE_SIMPLE_PATH.
+// Runs ExpandFileOverlapped; ExpandFileFast in a build with RLEG_WRITER_THREAD off;
+// ExpandFileSimple in a build with RLEG_FORCE_SIMPLE_PATH.
 void ExpandFile(BitFile* input, BitFile* output, int argumentCount, char** arguments);
 
 // The same expansion a bit at a time through InputBit, InputBits and OutputBit: the reference
@@ -29,3 +29,8 @@ void ExpandFileSimple(BitFile* input, BitFile* output);
 // left in `output` for CloseBitFile. Memory use is fixed. A write the stream refuses ends the
 // process as OutputBit does, after a prefix of the right bytes has reached the file.
 void ExpandFileFast(BitFile* input, BitFile* output);
+
+// ExpandFileFast with the writing of full blocks on a second thread, overlapped with the
+// decoding of the next: the same calls of the output stream in the same order, so the same file,
+// the same prefix and fatal message after a refused write, the same state of both records.
+void ExpandFileOverlapped(BitFile* input, BitFile* output);

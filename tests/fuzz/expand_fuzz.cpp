@@ -133,6 +133,7 @@ struct Expander {
 
 constexpr Expander kExpanders[] = {
     {"ExpandFileFast", ExpandFileFast, kOutputCapBits / 8},
+    {"ExpandFileOverlapped", ExpandFileOverlapped, kOutputCapBits / 8},
     {"ExpandFileSimple", ExpandFileSimple, kSimplePathCapBytes},
 };
 
