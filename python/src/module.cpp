@@ -330,8 +330,8 @@ size_t room_for_limit(uint64_t limit) {
 
 // One decoding pass straight into the result, whose room grows by doubling (realloc, which moves
 // pages rather than bytes at these sizes) and is cut to the length at the end. Sizing the result
-// first with rlegolomb_expanded_bits would cost a second decoding pass (bench/python_bench.py:
-// 1.5x to 1.9x the time); with max_length, the room stops at the limit and a byte, so time and
+// first with rlegolomb_expanded_bits would cost a second pass over the stream (1.2x to 3.6x the
+// time in bench/RESULTS.md); with max_length, the room stops at the limit and a byte, so time and
 // memory stay within the limit whatever the stream would expand to.
 py::bytes decompress(py::handle data, py::handle max_length_arg) {
   std::optional<uint64_t> max_length = count_argument(max_length_arg, "max_length", true);

@@ -89,6 +89,10 @@ def test_a_small_stream_of_a_huge_expansion_takes_only_the_limits_memory(call):
     assert peak_traced(call) < 4 * 10**6
 
 
+def test_the_bits_of_a_huge_expansion_are_counted_exactly():
+    assert rlegolomb.expanded_bits(BOMB) == 1000 * (2**31 - 1)
+
+
 def test_a_shape_larger_than_the_expansion_takes_only_the_expansions_memory():
     data, bits = stream(12, 1, [(3, 100)] * 200)  # 200 runs of 12388 bits: 310 KB
 
