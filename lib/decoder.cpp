@@ -413,6 +413,10 @@ rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
   if (d->phase == Phase::kOverLimit) {
     return RLEGOLOMB_ERROR_LIMIT;
   }
+  if (d->bytesOut > d->limitBytes) {
+    d->phase = Phase::kOverLimit;  // a limit set below what is already out
+    return RLEGOLOMB_ERROR_LIMIT;
+  }
   for (;;) {
     // Output first: waiting bytes, then the rest of a run. Bits of the byte after the limit mean
     // that the expansion passes it, whatever follows.

@@ -84,7 +84,15 @@ typedef struct rlegolomb_out {
   size_t pos;
 } rlegolomb_out;
 
-typedef enum rlegolomb_status {
+/* In C++ the enum gets int as its fixed type, as C gives it: any int a C caller passes (such as a
+ * status from a newer version) is then a value of the type, not undefined behaviour. */
+#ifdef __cplusplus
+#define RLEGOLOMB_ENUM_INT : int
+#else
+#define RLEGOLOMB_ENUM_INT
+#endif
+
+typedef enum rlegolomb_status RLEGOLOMB_ENUM_INT {
   RLEGOLOMB_DONE = 0,           /* the stream is finished and all its output is in out */
   RLEGOLOMB_MORE = 1,           /* stopped: in used up (not final) or out full; call again */
   RLEGOLOMB_ERROR_LIMIT = -1,   /* the output would pass the limit (or dst_capacity) */
