@@ -8,10 +8,10 @@
 void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /*arguments*/) {
 #if defined(RLEG_FORCE_SIMPLE_PATH)
   ExpandFileSimple(input, output);
-#elif defined(RLEG_NO_WRITER_THREAD)
-  ExpandFileFast(input, output);
-#else
+#elif defined(RLEG_WRITER_THREAD)
   ExpandFileOverlapped(input, output);
+#else
+  ExpandFileFast(input, output);
 #endif
 }
 
