@@ -183,6 +183,87 @@ inline bool PutRun(rlegolomb_encoder* e, Window* w, std::uint64_t length) {
   return DrainStepwise(e, w);
 }
 
+// The scan and the codes on registers while kFastRoomBytes of room are left and the scan has
+// whole words to load: every run whose code is one field of up to 33 bits is written at once, the
+// accumulator stored whole after each code and only its whole bytes counted, without a branch.
+// Returns true when it stopped on a run that it hands over in `runLeft` (a long quotient or a
+// split run), false when the input or the room ran low.
+bool EncodeFast(rlegolomb_encoder* e, Window* w) {
+  const CodeShape shape = e->shape;
+  const std::uint8_t* const in = w->in;
+  std::uint8_t* const out = w->out;
+  const std::size_t size = w->size;
+  std::size_t next = w->next;
+  std::size_t pos = w->pos;
+  std::uint64_t word = e->scan.word;
+  int wordBits = e->scan.wordBits;
+  std::uint64_t value = e->scan.value;
+  std::uint64_t length = e->scan.length;
+  std::uint64_t acc = e->acc;
+  int accBits = e->accBits;  // 0..7 between codes
+  bool handedOver = false;
+  while (w->end - pos >= kFastRoomBytes) {
+    if (wordBits == 0) {
+      if (size - next < 8) {
+        break;
+      }
+      word = LoadBigEndian(in + next);
+      next += 8;
+      wordBits = 64;
+    }
+    const int same = std::countl_zero(word ^ (0 - value));  // 64 when the whole word is equal
+    if (same >= wordBits) {
+      length += static_cast<std::uint64_t>(wordBits);
+      wordBits = 0;
+      continue;
+    }
+    length += static_cast<std::uint64_t>(same);
+    word <<= same;
+    wordBits -= same;
+    value ^= 1;
+    std::uint64_t field;
+    int width;
+    if (shape.usesQuotient) {
+      const std::uint64_t q = length >> shape.shift;
+      if (q + 1 + static_cast<std::uint64_t>(shape.shift) > 32 || length > shape.longest) {
+        handedOver = true;
+        break;
+      }
+      field = ((std::uint64_t{1} << (q + 1)) - 2) << shape.shift | (length & shape.remainderMask);
+      width = static_cast<int>(q) + 1 + shape.shift;
+    } else {
+      if (length > shape.longest) {
+        handedOver = true;
+        break;
+      }
+      field = length;
+      width = shape.width + 1;
+    }
+    length = 0;
+    // accBits + width is 1..40, so the shift is 24..63; at most 5 whole bytes come out.
+    acc |= field << (64 - accBits - width);
+    accBits += width;
+    StoreBigEndian(out + pos, acc);
+    const int bytes = accBits >> 3;
+    pos += static_cast<std::size_t>(bytes);
+    acc <<= 8 * bytes;
+    accBits &= 7;
+  }
+  if (handedOver) {
+    e->runLeft = length;
+    length = 0;
+  }
+  e->scan.word = word;
+  e->scan.wordBits = wordBits;
+  e->scan.value = value;
+  e->scan.length = length;
+  e->acc = acc;
+  e->accBits = accBits;
+  w->next = next;
+  w->pos = pos;
+  return handedOver;
+}
+
 rlegolomb_status Encode(rlegolomb_encoder* e, Window* w, bool final) {
   if (e->phase == EncoderPhase::kDone) {
     return RLEGOLOMB_DONE;
@@ -202,6 +283,13 @@ rlegolomb_status Encode(rlegolomb_encoder* e, Window* w, bool final) {
       e->headerWritten = true;
       if (!DrainStepwise(e, w)) {
         return RLEGOLOMB_MORE;
+      }
+    }
+    if (StartScan(&e->scan, w->in, &w->next, w->size)) {
+      while (EncodeFast(e, w)) {
+        if (!DrainStepwise(e, w)) {
+          return RLEGOLOMB_MORE;  // the room is full; the rest of the run waits
+        }
       }
     }
     const bool scanned = ScanRuns(&e->scan, w->in, &w->next, w->size,
@@ -278,13 +366,17 @@ struct rlegolomb_sizer {
   std::array<std::uint64_t, rlegolomb::kExponentClasses> longBits;
   // Short runs so far, by length.
   std::array<std::uint64_t, rlegolomb::kShortRuns> shortRuns;
+  // The stream sizes of all input so far, worked out once for the questions that follow an
+  // update (costing the short runs takes 64 sizes per length).
+  mutable std::array<std::uint64_t, rlegolomb::kExponentClasses> streamBits;
+  mutable bool streamBitsKnown;
 };
 
 namespace rlegolomb {
 namespace {
 
 // The bits of the stream at every class of all input so far: header, first value, every run.
-std::array<std::uint64_t, kExponentClasses> StreamBits(const rlegolomb_sizer* s) {
+std::array<std::uint64_t, kExponentClasses> CountStreamBits(const rlegolomb_sizer* s) {
   std::array<std::uint64_t, kExponentClasses> bits = s->longBits;
   for (std::uint64_t l = 1; l < kShortRuns; ++l) {
     if (s->shortRuns[l] != 0) {
@@ -298,6 +390,14 @@ std::array<std::uint64_t, kExponentClasses> StreamBits(const rlegolomb_sizer* s)
     b += kStreamStartBits;
   }
   return bits;
+}
+
+const std::array<std::uint64_t, kExponentClasses>& StreamBits(const rlegolomb_sizer* s) {
+  if (!s->streamBitsKnown) {
+    s->streamBits = CountStreamBits(s);
+    s->streamBitsKnown = true;
+  }
+  return s->streamBits;
 }
 
 int SmallestClass(const std::array<std::uint64_t, kExponentClasses>& bits) {
@@ -390,6 +490,7 @@ void rlegolomb_sizer_reset(rlegolomb_sizer* s) {
   s->inputBytes = 0;
   s->longBits.fill(0);
   s->shortRuns.fill(0);
+  s->streamBitsKnown = false;
 }
 
 rlegolomb_status rlegolomb_sizer_update(rlegolomb_sizer* s, const void* src, size_t src_size) {
@@ -407,6 +508,7 @@ rlegolomb_status rlegolomb_sizer_update(rlegolomb_sizer* s, const void* src, siz
                         return true;
                       });
   s->inputBytes += src_size;
+  s->streamBitsKnown = false;
   return RLEGOLOMB_MORE;
 }
 

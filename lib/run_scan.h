@@ -46,20 +46,28 @@ inline bool LoadWord(RunScan* scan, const std::uint8_t* in, std::size_t* next, s
   return true;
 }
 
+// Starts the scan at the input's first bit, once there is one. False while there is none.
+inline bool StartScan(RunScan* scan, const std::uint8_t* in, std::size_t* next, std::size_t size) {
+  if (!scan->started) {
+    if (scan->wordBits == 0 && !LoadWord(scan, in, next, size)) {
+      return false;
+    }
+    scan->started = true;
+    scan->value = scan->word >> 63;
+    scan->firstValue = static_cast<int>(scan->value);
+    scan->length = 0;
+  }
+  return true;
+}
+
 // Finds the runs of in[next..size) that end inside it and hands each length to `onRun`, which
 // returns false to stop the scan after that run. The run that reaches the end of the piece stays
 // in `scan`. Returns false when `onRun` stopped it.
 template <typename OnRun>
 bool ScanRuns(RunScan* scan, const std::uint8_t* in, std::size_t* next, std::size_t size,
               OnRun&& onRun) {
-  if (!scan->started) {
-    if (scan->wordBits == 0 && !LoadWord(scan, in, next, size)) {
-      return true;
-    }
-    scan->started = true;
-    scan->value = scan->word >> 63;
-    scan->firstValue = static_cast<int>(scan->value);
-    scan->length = 0;
+  if (!StartScan(scan, in, next, size)) {
+    return true;
   }
   std::uint64_t word = scan->word;
   int wordBits = scan->wordBits;
