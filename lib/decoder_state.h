@@ -11,7 +11,7 @@ namespace rlegolomb {
 // next kGroupBits valid bits gives every code wholly inside them at once: the bits they take, how
 // many they are, and the runs they write, packed as one bit pattern. Built per stream; used only
 // for k = 1..kGroupedUpToK, where a group holds several codes.
-inline constexpr unsigned kGroupBits = 11;
+inline constexpr unsigned kGroupBits = 12;
 inline constexpr std::uint32_t kGroupedUpToK = 4;
 // The runs of a group, at most this many bits, fit the output word's branch-free append.
 inline constexpr unsigned kGroupOutputBits = 32;
