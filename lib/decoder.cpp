@@ -13,7 +13,7 @@
 // of input and kFastOutputBytes of output room are left, DecodeFast runs the block loop on local
 // copies of the state (registers): a quotient is one count of leading ones, a remainder one shift,
 // a run of up to 63 bits one branch-free append to a 64-bit word stored whole each time, a longer
-// run one memset; for k = 1..4 a table decodes the several short codes of the next 11 bits at once.
+// run one memset; for k = 1..6 a table decodes the short codes of the next 12 bits at once.
 // Anything else (a quotient longer than the valid bits, a run that does not fit in the room left,
 // the last bytes of the input, the last bytes of the room, the limit) goes to the step-by-step
 // path, which handles one code or one piece of a run with every check, and then lets the fast loop

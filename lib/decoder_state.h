@@ -10,9 +10,10 @@ namespace rlegolomb {
 // Short codes a group at a time: for small k most codes take a few bits, so a table indexed by the
 // next kGroupBits valid bits gives every code wholly inside them at once: the bits they take, how
 // many they are, and the runs they write, packed as one bit pattern. Built per stream; used only
-// for k = 1..kGroupedUpToK, where a group holds several codes.
+// for k = 1..kGroupedUpToK, where a group holds one short code or several (from k = 7 on a group
+// rarely holds a code at all, and the lookup costs more than it saves).
 inline constexpr unsigned kGroupBits = 12;
-inline constexpr std::uint32_t kGroupedUpToK = 4;
+inline constexpr std::uint32_t kGroupedUpToK = 6;
 // The runs of a group, at most this many bits, fit the output word's branch-free append.
 inline constexpr unsigned kGroupOutputBits = 32;
 
