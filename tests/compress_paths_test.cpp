@@ -18,25 +18,6 @@ namespace {
 // Block sizes of the block path: one word, three words, and the real size.
 const std::vector<std::size_t> kBlockSizes = {8, 24, kBlockBytes};
 
-// A deterministic generator (xorshift64) for the corpus.
-std::uint64_t NextRandom(std::uint64_t* state) {
-  *state ^= *state << 13;
-  *state ^= *state >> 7;
-  *state ^= *state << 17;
-  return *state;
-}
-
-// Appends a run of `length` bits of `value`, whole bytes at a time where it can.
-void PutRun(BitStream* stream, std::uint32_t value, std::uint64_t length) {
-  for (; length != 0 && stream->usedBits != 0; --length) {
-    PutBits(stream, value, 1);
-  }
-  stream->bytes.insert(stream->bytes.end(), length / 8, value != 0 ? 0xFF : 0x00);
-  for (length %= 8; length != 0; --length) {
-    PutBits(stream, value, 1);
-  }
-}
-
 // Bits whose runs are 1 + (random % spread) long: a mean run of about spread / 2 bits.
 Bytes RandomRuns(std::uint64_t seed, std::size_t bytes, std::uint64_t spread) {
   std::uint64_t state = seed;

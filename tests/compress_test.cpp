@@ -15,23 +15,10 @@
 
 namespace {
 
-// Compresses `bytes` at `k` through scratch files and returns the stream.
+// Compresses `bytes` at `k` through scratch files, by the path the programs run, and returns the
+// stream.
 Bytes Compress(const Bytes& bytes, int k, CompressResult* result = nullptr) {
-  const std::string inPath = ScratchPath("plain.bin");
-  const std::string outPath = FreshScratchPath("plain.rlg");
-  WriteFileBytes(inPath, bytes);
-  BitFile* input = OpenInputBitFile(inPath.c_str());
-  BitFile* output = OpenOutputBitFile(outPath.c_str());
-  EXPECT_NE(input, nullptr);
-  EXPECT_NE(output, nullptr);
-  const CompressResult written = CompressFile(input, output, k);
-  EXPECT_FALSE(InputFailed(input));
-  CloseInputBitFile(input);
-  CloseBitFile(output);
-  if (result != nullptr) {
-    *result = written;
-  }
-  return ReadFileBytes(outPath);
+  return CompressBytesBy(CompressFile, bytes, k, result);
 }
 
 StreamSizes Measure(const Bytes& bytes) {

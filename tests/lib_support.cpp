@@ -200,23 +200,6 @@ Transfer EncodeInPieces(rlegolomb_encoder* e, const Bytes& input, Cuts& cuts) {
                   input, cuts);
 }
 
-std::uint64_t NextRandom(std::uint64_t* state) {
-  *state ^= *state << 13;
-  *state ^= *state >> 7;
-  *state ^= *state << 17;
-  return *state;
-}
-
-void PutRun(BitStream* stream, std::uint32_t value, std::uint64_t length) {
-  for (; length != 0 && stream->usedBits != 0; --length) {
-    PutBits(stream, value, 1);
-  }
-  stream->bytes.insert(stream->bytes.end(), length / 8, value != 0 ? 0xFF : 0x00);
-  for (length %= 8; length != 0; --length) {
-    PutBits(stream, value, 1);
-  }
-}
-
 namespace {
 
 // The stream being built and the expansion it must give.

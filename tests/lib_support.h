@@ -62,9 +62,3 @@ struct RandomStream {
 // nothing (k >= 32), that wrap (k = 26..31) or that take the place of the remainder (k = 0). It
 // ends cleanly, in a quotient that runs into the end, or in a code whose remainder is cut off.
 RandomStream MakeRandomStream(int k, std::uint64_t seed, int codes);
-
-// Appends a run of `length` bits of `value` (0 or 1), whole bytes at a time where it can.
-void PutRun(BitStream* stream, std::uint32_t value, std::uint64_t length);
-
-// A small deterministic generator (xorshift64), the same on every host.
-std::uint64_t NextRandom(std::uint64_t* state);

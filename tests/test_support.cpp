@@ -149,15 +149,24 @@ void PutUnary(BitStream* stream, std::uint32_t ones) {
   PutBits(stream, 0, 1);
 }
 
-namespace {
-
-// A small deterministic generator (xorshift64), the same on every host.
 std::uint64_t NextRandom(std::uint64_t* state) {
   *state ^= *state << 13;
   *state ^= *state >> 7;
   *state ^= *state << 17;
   return *state;
 }
+
+void PutRun(BitStream* stream, std::uint32_t value, std::uint64_t length) {
+  for (; length != 0 && stream->usedBits != 0; --length) {
+    PutBits(stream, value, 1);
+  }
+  stream->bytes.insert(stream->bytes.end(), length / 8, value != 0 ? 0xFF : 0x00);
+  for (length %= 8; length != 0; --length) {
+    PutBits(stream, value, 1);
+  }
+}
+
+namespace {
 
 Bytes RandomBytes(std::size_t size) {
   std::uint64_t state = 0x9E3779B97F4A7C15u;
@@ -237,21 +246,28 @@ Bytes ExpandBytesSimple(const Bytes& stream) {
   return ReadFileBytes(outPath);
 }
 
-Bytes CompressBytesSimple(const Bytes& bytes, int k) {
-  const std::string inPath = ScratchPath("compress-simple.bin");
-  const std::string outPath = FreshScratchPath("compress-simple.rlg");
+Bytes CompressBytesBy(CompressPath compress, const Bytes& bytes, int k, CompressResult* result) {
+  const std::string inPath = ScratchPath("compressed.bin");
+  const std::string outPath = FreshScratchPath("compressed.rlg");
   WriteFileBytes(inPath, bytes);
   BitFile* input = OpenInputBitFile(inPath.c_str());
   BitFile* output = OpenOutputBitFile(outPath.c_str());
   EXPECT_NE(input, nullptr);
   EXPECT_NE(output, nullptr);
-  const CompressResult result = CompressFileSimple(input, output, k);
+  const CompressResult written = compress(input, output, k);
   EXPECT_FALSE(InputFailed(input));
   CloseInputBitFile(input);
   CloseBitFile(output);
   const Bytes stream = ReadFileBytes(outPath);
-  EXPECT_EQ(result.outputBytes, stream.size());
+  EXPECT_EQ(written.outputBytes, stream.size());
+  if (result != nullptr) {
+    *result = written;
+  }
   return stream;
+}
+
+Bytes CompressBytesSimple(const Bytes& bytes, int k) {
+  return CompressBytesBy(CompressFileSimple, bytes, k);
 }
 
 namespace {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "compress/compress.h"  // CompressResult, BitFile
+
 using Bytes = std::vector<std::uint8_t>;
 
 // A fresh scratch folder for the running process, removed at exit; `name` is joined to it.
@@ -35,6 +37,11 @@ struct BitStream {
 void PutBits(BitStream* stream, std::uint32_t value, int count);
 // Appends `ones` one-bits and a zero-bit: a unary quotient.
 void PutUnary(BitStream* stream, std::uint32_t ones);
+// Appends a run of `length` bits of `value` (0 or 1), whole bytes at a time where it can.
+void PutRun(BitStream* stream, std::uint32_t value, std::uint64_t length);
+
+// A small deterministic generator (xorshift64), the same on every host.
+std::uint64_t NextRandom(std::uint64_t* state);
 
 // The bytes of a stream that `fields` assembles with PutBits and PutUnary.
 Bytes BuildStream(const std::function<void(BitStream*)>& fields);
@@ -49,6 +56,11 @@ Bytes ExpandBytes(const Bytes& stream);
 Bytes ExpandBytesSimple(const Bytes& stream);
 // CompressFileSimple's stream of `bytes` at header value k (0..255);
 Bytes CompressBytesSimple(const Bytes& bytes, int k);
+// The stream that `compress` (CompressFile, CompressFileSimple, ...) writes of `bytes` at k, with
+// what it reported (whose output size must be the stream's) in `result` when that is not null.
+using CompressPath = CompressResult (*)(BitFile* input, BitFile* output, int k);
+Bytes CompressBytesBy(CompressPath compress, const Bytes& bytes, int k,
+                      CompressResult* result = nullptr);
 // MeasureStreamsSimple's counts: the stream's size in bits at each of the 64 classes of k
 // (k >= 64 is the class 32 + (k AND 31)), before the zero fill;
 std::vector<std::uint64_t> StreamBitsSimple(const Bytes& bytes);
