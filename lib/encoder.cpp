@@ -39,11 +39,12 @@ struct Window {
   std::size_t end;
 };
 
-// The encoder keeps room for one speculative 8-byte store, and its fast path for a code of up to
-// 33 bits beside the 31 bits the accumulator holds.
+// The encoder's fast path keeps room for one speculative 8-byte store of the accumulator, which
+// holds at most 7 bits between codes and takes a code of up to 33 bits beside them.
 constexpr std::size_t kFastRoomBytes = 16;
 constexpr int kMaxFieldBits = 33;
-static_assert(31 + kMaxFieldBits <= 64, "a field fits beside the bits that wait");
+static_assert(7 + kMaxFieldBits <= 64, "a field fits beside the bits that wait");
+static_assert((7 + kMaxFieldBits) / 8 <= 8 && 8 <= kFastRoomBytes, "one store holds a code");
 
 enum class EncoderPhase : std::uint8_t { kRuns, kFlush, kDone };
 
@@ -147,121 +148,69 @@ bool DrainStepwise(rlegolomb_encoder* e, Window* w) {
   }
 }
 
-// A run's codes: at once when it is one code of up to 33 bits and the room is large, else piece
-// by piece. Returns false when the room filled up (the rest waits in the record).
-inline bool PutRun(rlegolomb_encoder* e, Window* w, std::uint64_t length) {
-  const CodeShape& shape = e->shape;
-  if (length <= shape.longest && w->end - w->pos >= kFastRoomBytes && e->accBits < 32) {
-    std::uint64_t field;
-    int width;
-    if (shape.usesQuotient) {
-      const std::uint64_t q = length >> shape.shift;
-      if (q + 1 + static_cast<std::uint64_t>(shape.shift) <= 32) {
-        const std::uint64_t unary = (std::uint64_t{1} << (q + 1)) - 2;  // q ones, then a zero
-        field = unary << shape.shift | (length & shape.remainderMask);
-        width = static_cast<int>(q) + 1 + shape.shift;
-      } else {
-        e->runLeft = length;
-        return DrainStepwise(e, w);
-      }
-    } else {
-      field = length;
-      width = shape.width + 1;
-    }
-    // accBits + width is 1..64, so the shift is 0..63.
-    e->acc |= field << (64 - e->accBits - width);
-    e->accBits += width;
-    if (e->accBits >= 32) {
-      StoreBigEndian(w->out + w->pos, e->acc);
-      w->pos += 4;
-      e->acc <<= 32;
-      e->accBits -= 32;
-    }
+// The code of a run of `length` as one field of up to 33 bits: the unary part, its stop bit and
+// the remainder in one shift. False for the rare codes that are not (a quotient of more than
+// 32 - k ones, a run longer than one code holds): they are written piece by piece.
+inline bool CodeAsField(const CodeShape& shape, std::uint64_t length, std::uint64_t* field,
+                        int* width) {
+  if (length > shape.longest) {
+    return false;
+  }
+  if (!shape.usesQuotient) {
+    *field = length;
+    *width = shape.width + 1;
     return true;
   }
-  e->runLeft = length;
-  return DrainStepwise(e, w);
+  const std::uint64_t q = length >> shape.shift;
+  if (q + 1 + static_cast<std::uint64_t>(shape.shift) > 32) {
+    return false;
+  }
+  *field = ((std::uint64_t{1} << (q + 1)) - 2) << shape.shift | (length & shape.remainderMask);
+  *width = static_cast<int>(q) + 1 + shape.shift;
+  return true;
 }
 
-// The scan and the codes on registers while kFastRoomBytes of room are left and the scan has
-// whole words to load: every run whose code is one field of up to 33 bits is written at once, the
-// accumulator stored whole after each code and only its whole bytes counted, without a branch.
-// Returns true when it stopped on a run that it hands over in `runLeft` (a long quotient or a
-// split run), false when the input or the room ran low.
-bool EncodeFast(rlegolomb_encoder* e, Window* w) {
+// Codes the runs of the input piece that end inside it. While kFastRoomBytes of room are left,
+// a run whose code is one field goes into the accumulator at once, and the accumulator is stored
+// whole after each code with only its whole bytes counted, without a branch; the accumulator and
+// the room's position live in locals meanwhile (in the record, every byte stored could alias
+// them, and they would be loaded and stored again for every run). Any other run goes piece by
+// piece through DrainStepwise. Returns false when the room filled up inside a run (the rest waits
+// in the record).
+bool CodeRuns(rlegolomb_encoder* e, Window* w) {
   const CodeShape shape = e->shape;
-  const std::uint8_t* const in = w->in;
   std::uint8_t* const out = w->out;
-  const std::size_t size = w->size;
-  std::size_t next = w->next;
-  std::size_t pos = w->pos;
-  std::uint64_t word = e->scan.word;
-  int wordBits = e->scan.wordBits;
-  std::uint64_t value = e->scan.value;
-  std::uint64_t length = e->scan.length;
   std::uint64_t acc = e->acc;
-  int accBits = e->accBits;  // 0..7 between codes
-  bool handedOver = false;
-  while (w->end - pos >= kFastRoomBytes) {
-    if (wordBits == 0) {
-      if (size - next < 8) {
-        break;
-      }
-      word = LoadBigEndian(in + next);
-      next += 8;
-      wordBits = 64;
-    }
-    const int same = std::countl_zero(word ^ (0 - value));  // 64 when the whole word is equal
-    if (same >= wordBits) {
-      length += static_cast<std::uint64_t>(wordBits);
-      wordBits = 0;
-      continue;
-    }
-    length += static_cast<std::uint64_t>(same);
-    word <<= same;
-    wordBits -= same;
-    value ^= 1;
+  int accBits = e->accBits;  // 0..7 between codes: DrainStepwise has pushed the whole bytes
+  std::size_t pos = w->pos;
+  const bool whole = ScanRuns(&e->scan, w->in, &w->next, w->size, [&](std::uint64_t length) {
     std::uint64_t field;
     int width;
-    if (shape.usesQuotient) {
-      const std::uint64_t q = length >> shape.shift;
-      if (q + 1 + static_cast<std::uint64_t>(shape.shift) > 32 || length > shape.longest) {
-        handedOver = true;
-        break;
-      }
-      field = ((std::uint64_t{1} << (q + 1)) - 2) << shape.shift | (length & shape.remainderMask);
-      width = static_cast<int>(q) + 1 + shape.shift;
-    } else {
-      if (length > shape.longest) {
-        handedOver = true;
-        break;
-      }
-      field = length;
-      width = shape.width + 1;
+    if (w->end - pos >= kFastRoomBytes && CodeAsField(shape, length, &field, &width)) {
+      // accBits + width is 1..40, so the shift is 24..63; at most 5 whole bytes come out.
+      acc |= field << (64 - accBits - width);
+      accBits += width;
+      StoreBigEndian(out + pos, acc);
+      const int bytes = accBits >> 3;
+      pos += static_cast<std::size_t>(bytes);
+      acc <<= 8 * bytes;
+      accBits &= 7;
+      return true;
     }
-    length = 0;
-    // accBits + width is 1..40, so the shift is 24..63; at most 5 whole bytes come out.
-    acc |= field << (64 - accBits - width);
-    accBits += width;
-    StoreBigEndian(out + pos, acc);
-    const int bytes = accBits >> 3;
-    pos += static_cast<std::size_t>(bytes);
-    acc <<= 8 * bytes;
-    accBits &= 7;
-  }
-  if (handedOver) {
+    e->acc = acc;
+    e->accBits = accBits;
+    w->pos = pos;
     e->runLeft = length;
-    length = 0;
-  }
-  e->scan.word = word;
-  e->scan.wordBits = wordBits;
-  e->scan.value = value;
-  e->scan.length = length;
+    const bool written = DrainStepwise(e, w);
+    acc = e->acc;
+    accBits = e->accBits;
+    pos = w->pos;
+    return written;
+  });
   e->acc = acc;
   e->accBits = accBits;
-  w->next = next;
   w->pos = pos;
-  return handedOver;
+  return whole;
 }
 
 rlegolomb_status Encode(rlegolomb_encoder* e, Window* w, bool final) {
@@ -285,16 +234,7 @@ rlegolomb_status Encode(rlegolomb_encoder* e, Window* w, bool final) {
         return RLEGOLOMB_MORE;
       }
     }
-    if (StartScan(&e->scan, w->in, &w->next, w->size)) {
-      while (EncodeFast(e, w)) {
-        if (!DrainStepwise(e, w)) {
-          return RLEGOLOMB_MORE;  // the room is full; the rest of the run waits
-        }
-      }
-    }
-    const bool scanned = ScanRuns(&e->scan, w->in, &w->next, w->size,
-                                  [e, w](std::uint64_t length) { return PutRun(e, w, length); });
-    if (!scanned) {
+    if (!CodeRuns(e, w)) {
       return RLEGOLOMB_MORE;  // the room is full; the rest of the run waits
     }
     if (!final) {
@@ -305,10 +245,7 @@ rlegolomb_status Encode(rlegolomb_encoder* e, Window* w, bool final) {
     if (e->scan.started && e->scan.length != 0) {
       const std::uint64_t length = e->scan.length;
       e->scan.length = 0;
-      e->phase = EncoderPhase::kFlush;
-      if (!PutRun(e, w, length)) {
-        return RLEGOLOMB_MORE;
-      }
+      e->runLeft = length;
     }
     e->phase = EncoderPhase::kFlush;
   }
