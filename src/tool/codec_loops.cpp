@@ -10,6 +10,8 @@
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,39 @@ bool ChooseK(Input& input, Buffers& buffers, Reporter& reporter, int* k) {
   return true;
 }
 
+namespace {
+
+// Reads `input` to its end and passes it, piece by piece, through `step` (a stream call of the
+// library: rlegolomb_encode or rlegolomb_decode on one object) into the output buffer, whose bytes
+// go to `output` (nowhere when it is null) as they come, with the progress line kept up to date.
+// Returns the last status, or nothing after a read or write error (already reported).
+template <typename Step>
+std::optional<rlegolomb_status> PumpStream(Input& input, Output* output, Buffers& buffers,
+                                           Reporter& reporter, StreamFacts* facts, Step step) {
+  rlegolomb_status status = RLEGOLOMB_MORE;
+  while (status == RLEGOLOMB_MORE) {
+    const long got = ReadInput(input, buffers.in.get(), Buffers::kSize, reporter);
+    if (got < 0) {
+      return std::nullopt;
+    }
+    facts->bytesIn += static_cast<std::uint64_t>(got);
+    const int final = got == 0 ? 1 : 0;
+    rlegolomb_in piece{buffers.in.get(), static_cast<std::size_t>(got), 0};
+    do {
+      rlegolomb_out room{buffers.out.get(), Buffers::kSize, 0};
+      status = step(&room, &piece, final);
+      if (output != nullptr && room.pos > 0 && !output->Write(buffers.out.get(), room.pos)) {
+        return std::nullopt;
+      }
+      facts->bytesOut += room.pos;
+      reporter.UpdateProgress(facts->bytesIn, facts->bytesOut);
+    } while (status == RLEGOLOMB_MORE && (piece.pos < piece.size || final != 0));
+  }
+  return status;
+}
+
+}  // namespace
+
 bool CompressInput(Input& input, int k, Output& output, Buffers& buffers, Reporter& reporter,
                    StreamFacts* facts) {
   const std::unique_ptr<rlegolomb_encoder, EncoderFree> encoder(rlegolomb_encoder_create(k));
@@ -129,34 +164,16 @@ bool CompressInput(Input& input, int k, Output& output, Buffers& buffers, Report
   }
   facts->k = k;
   reporter.BeginProgress(input.name, false);
-  rlegolomb_status status = RLEGOLOMB_MORE;
-  while (status != RLEGOLOMB_DONE) {
-    const long got = ReadInput(input, buffers.in.get(), Buffers::kSize, reporter);
-    if (got < 0) {
-      reporter.EndProgress();
-      return false;
-    }
-    facts->bytesIn += static_cast<std::uint64_t>(got);
-    const int final = got == 0 ? 1 : 0;
-    rlegolomb_in piece{buffers.in.get(), static_cast<std::size_t>(got), 0};
-    do {
-      rlegolomb_out room{buffers.out.get(), Buffers::kSize, 0};
-      status = rlegolomb_encode(encoder.get(), &room, &piece, final);
-      if (status < 0) {
-        reporter.EndProgress();
-        reporter.Error(input.name.c_str(), "%s", rlegolomb_status_text(status));
-        return false;
-      }
-      if (room.pos > 0 && !output.Write(buffers.out.get(), room.pos)) {
-        reporter.EndProgress();
-        return false;
-      }
-      facts->bytesOut += room.pos;
-    } while (status == RLEGOLOMB_MORE && (piece.pos < piece.size || final != 0));
-    reporter.UpdateProgress(facts->bytesIn, facts->bytesOut);
-  }
+  const std::optional<rlegolomb_status> status =
+      PumpStream(input, &output, buffers, reporter, facts,
+                 [&encoder](rlegolomb_out* room, rlegolomb_in* piece, int final) {
+                   return rlegolomb_encode(encoder.get(), room, piece, final);
+                 });
   reporter.EndProgress();
-  return true;
+  if (status && *status < 0) {
+    reporter.Error(input.name.c_str(), "%s", rlegolomb_status_text(*status));
+  }
+  return status == RLEGOLOMB_DONE;
 }
 
 bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buffers,
@@ -168,39 +185,21 @@ bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buf
   }
   rlegolomb_decoder_set_limit(decoder.get(), limit);
   reporter.BeginProgress(input.name, true);
-  rlegolomb_status status = RLEGOLOMB_MORE;
-  while (status != RLEGOLOMB_DONE) {
-    const long got = ReadInput(input, buffers.in.get(), Buffers::kSize, reporter);
-    if (got < 0) {
-      reporter.EndProgress();
-      return false;
-    }
-    facts->bytesIn += static_cast<std::uint64_t>(got);
-    const int final = got == 0 ? 1 : 0;
-    rlegolomb_in piece{buffers.in.get(), static_cast<std::size_t>(got), 0};
-    do {
-      rlegolomb_out room{buffers.out.get(), Buffers::kSize, 0};
-      status = rlegolomb_decode(decoder.get(), &room, &piece, final);
-      if (output != nullptr && room.pos > 0 && !output->Write(buffers.out.get(), room.pos)) {
-        reporter.EndProgress();
-        return false;
-      }
-      facts->bytesOut += room.pos;
-      reporter.UpdateProgress(facts->bytesIn, facts->bytesOut);
-    } while (status == RLEGOLOMB_MORE && (piece.pos < piece.size || final != 0));
-    if (status == RLEGOLOMB_ERROR_LIMIT) {
-      reporter.EndProgress();
-      reporter.Error(input.name.c_str(),
-                     "expands to more than %" PRIu64 " bytes (--max-output); stopped", limit);
-      return false;
-    }
-    if (status < 0) {
-      reporter.EndProgress();
-      reporter.Error(input.name.c_str(), "%s", rlegolomb_status_text(status));
-      return false;
-    }
-  }
+  const std::optional<rlegolomb_status> status =
+      PumpStream(input, output, buffers, reporter, facts,
+                 [&decoder](rlegolomb_out* room, rlegolomb_in* piece, int final) {
+                   return rlegolomb_decode(decoder.get(), room, piece, final);
+                 });
   reporter.EndProgress();
+  if (status == RLEGOLOMB_ERROR_LIMIT) {
+    reporter.Error(input.name.c_str(),
+                   "expands to more than %" PRIu64 " bytes (--max-output); stopped", limit);
+  } else if (status && *status < 0) {
+    reporter.Error(input.name.c_str(), "%s", rlegolomb_status_text(*status));
+  }
+  if (status != RLEGOLOMB_DONE) {
+    return false;
+  }
   facts->k = rlegolomb_decoder_k(decoder.get());
   facts->bits = rlegolomb_decoder_bits(decoder.get());
   facts->codes = rlegolomb_decoder_codes(decoder.get());
