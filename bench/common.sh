@@ -177,3 +177,18 @@ run_rounds() {  # rounds, times file, tools...
     done
   done
 }
+
+# The rounds and their summary, as both scripts print them: run_rounds over `tools` into TIMES,
+# then bench/summarize.py's tables with the tools' LABELS, the RATIOS to show and the GOALS whose
+# per-round figures to list.
+#   time_and_summarize ROUNDS TIMES LABELS RATIOS GOALS TOOL...
+time_and_summarize() {
+  local rounds=$1 times=$2 labels=$3 ratios=$4 goals=$5 bytes="" set
+  shift 5
+  echo "== $rounds interleaved rounds (wall-clock seconds of each run)"
+  run_rounds "$rounds" "$times" "$@"
+  rm -f "$disk/timed.out" "$shm/timed.out"
+  for set in "${sets[@]}"; do bytes+="$set=$(raw_bytes "$set") "; done
+  /usr/bin/python3 bench/summarize.py "$times" "$bytes" "$labels" "$ratios" "$goals"
+  echo "(timings in $times)"
+}

@@ -69,17 +69,9 @@ run_tool() {  # tool, set, output folder
   esac
 }
 
-echo "== $rounds interleaved rounds (wall-clock seconds of each run)"
-times=$corpus/compress-times.txt
-run_rounds "$rounds" "$times" "${tools[@]}"
-rm -f "$disk/timed.out" "$shm/timed.out"
-
-bytes=""
-for set in "${sets[@]}"; do bytes+="$set=$(raw_bytes "$set") "; done
-/usr/bin/python3 bench/summarize.py "$times" "$bytes" \
+time_and_summarize "$rounds" "$corpus/compress-times.txt" \
   "auto=ours k chosen,k=ours k given,zstd-3=zstd -3,zstd-1=zstd -1,simple-auto=bit at a time k chosen,simple-k=bit at a time k given" \
-  "zstd-3/auto,zstd-1/k,simple-auto/auto,simple-k/k" "zstd-3/auto,zstd-1/k"
-echo "(timings in $times)"
+  "zstd-3/auto,zstd-1/k,simple-auto/auto,simple-k/k" "zstd-3/auto,zstd-1/k" "${tools[@]}"
 
 echo
 echo "== Compressed sizes in bytes (share of the raw size)"

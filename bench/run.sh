@@ -56,17 +56,9 @@ run_tool() {  # tool, set, output folder
   esac
 }
 
-echo "== $rounds interleaved rounds (wall-clock seconds of each run)"
-times=$corpus/expand-times.txt
-run_rounds "$rounds" "$times" "${tools[@]}"
-rm -f "$disk/timed.out" "$shm/timed.out"
-
-bytes=""
-for set in "${sets[@]}"; do bytes+="$set=$(raw_bytes "$set") "; done
-/usr/bin/python3 bench/summarize.py "$times" "$bytes" \
+time_and_summarize "$rounds" "$corpus/expand-times.txt" \
   "fast=ours,zstd=zstd -d,write=1 MiB writes,simple=bit at a time" \
-  "zstd/fast,write/fast,simple/fast" "zstd/fast,write/fast"
-echo "(timings in $times)"
+  "zstd/fast,write/fast,simple/fast" "zstd/fast,write/fast" "${tools[@]}"
 
 echo
 echo "== Peak resident size (GNU time -v), rle-golomb-expand, output to $shm"
