@@ -29,6 +29,9 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "bits.h"
 #include "cpu.h"
@@ -59,6 +62,11 @@ constexpr std::size_t kFastInputBytes = 16;
 // whole words (the word it continues and three of its value), and completes at most those.
 constexpr unsigned kMediumRunBits = 192;
 constexpr std::size_t kFastOutputBytes = 32;
+// Groups taken on one refill: each stores one word and completes at most that one, so they stay
+// inside the room's kFastOutputBytes, and together they take at most the refilled bits.
+constexpr unsigned kGroupsPerRefill = 4;
+static_assert(kGroupsPerRefill * 8 <= kFastOutputBytes);
+static_assert(kGroupsPerRefill * kGroupBits <= kRefilledBits);
 // Long runs of up to this many whole bytes are stored 32 bytes at a time, longer ones by memset.
 constexpr std::size_t kStoredRunBytes = 512;
 static_assert(63 + kMediumRunBits < 4 * 64, "a medium run ends within the four stored words");
@@ -273,8 +281,14 @@ template <bool kGrouped>
     next += (kMostValidBits - count) >> 3;
     count |= kRefilledBits;
     if constexpr (kGrouped) {
-      const CodeGroup group = groups[bits >> (64 - kGroupBits)];
-      if (group.codes != 0) {
+      // Up to kGroupsPerRefill groups on one refill: each takes at most kGroupBits of the 56 or
+      // more valid bits, so the lookups follow one another without the refill's load between them.
+      // A group with no whole code (a long code) goes to the code-at-a-time step below.
+      const auto takeGroup = [&] {
+        const CodeGroup group = groups[bits >> (64 - kGroupBits)];
+        if (group.codes == 0) {
+          return false;
+        }
         bits <<= group.consumed;
         count -= group.consumed;
         // The group's runs start with the current value: all bits flip when it is 1.
@@ -290,6 +304,12 @@ template <bool kGrouped>
         used = end & 63;
         fill ^= std::uint64_t{0} - (group.codes & 1u);
         codes += group.codes;
+        return true;
+      };
+      if (takeGroup()) {
+        if (takeGroup() && takeGroup()) {
+          takeGroup();
+        }
         continue;
       }
     }
@@ -395,6 +415,150 @@ template <bool kGrouped>
   d->quotient = quotientLeft;
 }
 
+#if RLEGOLOMB_HAS_TARGET_BMI
+// k = 1 without a loop over codes, for processors whose bit deposit and extract are fast.
+//
+// At k = 1 a code is q ones, a stop bit 0 and one remainder bit, and it writes 2q + r bits. Which
+// zeros are stop bits follows from the zeros alone: a zero is a stop bit unless the bit before it
+// is one (then it is that code's remainder). So within each stretch of consecutive zeros that
+// starts at a code boundary, the stop bits are its 1st, 3rd, 5th ... zero: bits at the stretch's
+// even offsets, which one addition per word separates from the odd ones. Once the stop bits are
+// known, every input bit maps to output on its own: a quotient one to two bits of its code's
+// value, a remainder one to one bit, stop bits and remainder zeros to none, and the value flips
+// after each code (a prefix XOR). A bit deposit doubles every input bit into two slots, and one bit
+// extract keeps the slots that count: the output bits of 32 input bits at once, in order.
+//
+// It works on the stream in the order of its bits, first bit lowest (input bytes bit-reversed),
+// takes the next 57 bits, decodes the codes that end among them and moves on by their length. A
+// window in which no code ends (a quotient of 55 ones or more) goes back to the general loop.
+
+// Bit j of the word is bit 7 - j of its byte, in every byte.
+inline std::uint64_t ReverseBitsOfBytes(std::uint64_t x) {
+  x = ((x >> 1) & 0x5555555555555555u) | ((x & 0x5555555555555555u) << 1);
+  x = ((x >> 2) & 0x3333333333333333u) | ((x & 0x3333333333333333u) << 2);
+  return ((x >> 4) & 0x0F0F0F0F0F0F0F0Fu) | ((x & 0x0F0F0F0F0F0F0F0Fu) << 4);
+}
+
+// All 64 bits reversed: bit j becomes bit 63 - j.
+inline std::uint64_t ReverseBits(std::uint64_t x) {
+  return __builtin_bswap64(ReverseBitsOfBytes(x));
+}
+
+// The 8 bytes at `bytes` with stream bit j (byte j / 8, bit 7 - j % 8) at bit j; and the store
+// that undoes it (x86 is little-endian).
+inline std::uint64_t LoadStreamOrder(const std::uint8_t* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return ReverseBitsOfBytes(word);
+}
+
+inline void StoreStreamOrder(std::uint8_t* bytes, std::uint64_t word) {
+  word = ReverseBitsOfBytes(word);
+  std::memcpy(bytes, &word, sizeof word);
+}
+
+// Bit j is the XOR of bits 0..j: the low half of the carry-less product with a word of ones.
+[[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline std::uint64_t PrefixXor(std::uint64_t x) {
+  const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(x)),
+                                               _mm_set1_epi64x(-1), 0);
+  return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
+}
+
+constexpr std::uint64_t kEvenBits = 0x5555555555555555u;
+// A load at any bit offset holds 57 valid bits.
+constexpr unsigned kWindowBits = 57;
+constexpr std::uint64_t kWindow = (std::uint64_t{1} << kWindowBits) - 1;
+
+// The output bits of 32 input bits: `value`, `ones` (quotient ones) and `tails` (remainder ones)
+// by input bit. Returns them first bit lowest, and their count in *count (0..64).
+[[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline std::uint64_t ExpandHalf(std::uint32_t value,
+                                                                             std::uint32_t ones,
+                                                                             std::uint32_t tails,
+                                                                             unsigned* count) {
+  const std::uint64_t slots = _pdep_u64(value, kEvenBits) * 3;
+  const std::uint64_t kept = _pdep_u64(ones, kEvenBits) * 3 | _pdep_u64(tails, kEvenBits);
+  *count = static_cast<unsigned>(std::popcount(kept));
+  return _pext_u64(slots, kept);
+}
+
+RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
+  const std::uint8_t* const in = w->in;
+  std::uint8_t* const out = w->out;
+  const std::size_t inputStop = w->size - kFastInputBytes;  // callers check size >= 16
+  const std::size_t roomStop = w->end - kFastOutputBytes;   // and end >= 32
+  // The first valid bit of the container is stream bit 8 * next - count.
+  std::size_t position = 8 * w->next - d->inCount;
+  // Output, first bit lowest: `used` bits of `word` wait.
+  std::uint64_t word = ReverseBits(d->outBits);
+  unsigned used = d->outCount;
+  std::size_t filled = w->pos;
+  std::uint64_t fill = d->runMask;
+  std::uint64_t codes = d->codes;
+  // The words go out first bit lowest, as they are; one pass puts their bits in stream order once
+  // the loop is over, which costs less than doing it for every store.
+  const auto append = [&](std::uint64_t bits, unsigned count) {
+    const std::uint64_t head = word | (bits << used);
+    std::memcpy(out + filled, &head, sizeof head);
+    const unsigned end = used + count;  // 0..127
+    const std::uint64_t complete = std::uint64_t{0} - std::uint64_t{end >= 64};
+    filled += complete & 8;
+    word = (((bits >> (63 - used)) >> 1) & complete) | (head & ~complete);
+    used = end & 63;
+  };
+  while ((position >> 3) <= inputStop && filled <= roomStop) {
+    const std::uint64_t bits = (LoadStreamOrder(in + (position >> 3)) >> (position & 7)) & kWindow;
+    const std::uint64_t zeros = ~bits & kWindow;
+    // Stretches of zeros, and those that start at an even offset: adding their first bits clears
+    // exactly them.
+    const std::uint64_t starts = zeros & ~(zeros << 1);
+    const std::uint64_t evenStretches = zeros & ~(zeros + (starts & kEvenBits));
+    const std::uint64_t stops = (evenStretches & kEvenBits) | ((zeros ^ evenStretches) & ~kEvenBits);
+    const std::uint64_t tails = (stops << 1) & kWindow;
+    if (tails == 0) [[unlikely]] {
+      break;  // no code ends in the window
+    }
+    const unsigned last = 63 - static_cast<unsigned>(std::countl_zero(tails));
+    const std::uint64_t taken = (std::uint64_t{2} << last) - 1;
+    const std::uint64_t ones = bits & ~tails & taken;
+    const std::uint64_t tailOnes = bits & tails;
+    // The value of each bit's code: flipped once per code before it.
+    const std::uint64_t value = PrefixXor(tails << 1) ^ fill;
+    unsigned count1;
+    unsigned count2;
+    const std::uint64_t out1 = ExpandHalf(static_cast<std::uint32_t>(value),
+                                          static_cast<std::uint32_t>(ones),
+                                          static_cast<std::uint32_t>(tailOnes), &count1);
+    const std::uint64_t out2 = ExpandHalf(static_cast<std::uint32_t>(value >> 32),
+                                          static_cast<std::uint32_t>(ones >> 32),
+                                          static_cast<std::uint32_t>(tailOnes >> 32), &count2);
+    append(out1, count1);
+    append(out2, count2);
+    const auto ended = static_cast<unsigned>(std::popcount(tails));
+    codes += ended;
+    fill ^= std::uint64_t{0} - (ended & 1u);
+    position += last + 1;
+  }
+  for (std::size_t at = w->pos; at < filled; at += 8) {
+    std::uint64_t stored;
+    std::memcpy(&stored, out + at, sizeof stored);
+    StoreStreamOrder(out + at, stored);
+  }
+  // Back to the record's forms: the container holds the bits from `position` to a byte boundary.
+  const std::size_t byte = position >> 3;
+  const unsigned skip = position & 7;
+  d->inBits = (LoadBigEndian(in + byte) & ~std::uint64_t{0xFF}) << skip;
+  d->inCount = kRefilledBits - skip;
+  w->next = byte + 7;
+  d->outBits = ReverseBits(word);
+  d->outCount = used;
+  d->bytesOut += filled - w->pos;
+  w->pos = filled;
+  d->runMask = fill;
+  d->codes = codes;
+  d->quotient = 0;
+}
+#endif
+
 // The block loop for the baseline processor, and again for one with BMI2 and LZCNT (see cpu.h).
 template <bool kGrouped>
 void DecodeFast(rlegolomb_decoder* d, Window* w) {
@@ -463,6 +627,15 @@ rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
     }
     if (d->quotient == 0 && w->size - w->next >= kFastInputBytes &&
         w->end - w->pos >= kFastOutputBytes) {
+#if RLEGOLOMB_HAS_TARGET_BMI
+      if (d->bitDeposit && d->k == 1) {
+        // It reads the stream from where the container starts, so that must be in this piece;
+        // until it is, the step path takes the codes.
+        if (8 * w->next >= d->inCount) {
+          DecodeFastOneBit(d, w);
+        }
+      } else
+#endif
       if (d->bitManipulation) {
         d->grouped ? DecodeFastBmi<true>(d, w) : DecodeFastBmi<false>(d, w);
       } else {
@@ -617,6 +790,7 @@ rlegolomb_decoder* rlegolomb_decoder_create(void) {
   }
   d->limitBytes = UINT64_MAX;
   d->bitManipulation = RLEGOLOMB_HAS_TARGET_BMI && rlegolomb::HasBitManipulation();
+  d->bitDeposit = d->bitManipulation && rlegolomb::HasFastBitDeposit();
   rlegolomb::ResetStream(d);
   return d;
 }

@@ -41,6 +41,8 @@ struct rlegolomb_decoder {
   std::uint64_t limitBytes;
   // The processor has BMI2 and LZCNT: the fast loop compiled for them runs. Kept by reset.
   bool bitManipulation;
+  // ... and its bit deposit and extract are fast: k = 1 decodes without a loop over codes.
+  bool bitDeposit;
   rlegolomb::Phase phase;
   bool headerRead;
   // The stream's parameters, once the header is read: k, q*m as (q << unitShift) & unitMask

@@ -1,11 +1,13 @@
-// Guards the decoder's two fast loops, the baseline one and the one for processors with BMI2 and
-// LZCNT: on this machine the faster one runs, so the baseline one is forced here and both must
-// give the same bytes, bits and codes, on random streams of every k and in pieces.
+// Guards the decoder's fast loops: the baseline one, the one for processors with BMI2 and LZCNT,
+// and the k = 1 loop for those whose bit deposit is fast. On this machine the fastest one runs, so
+// the others are forced here and all must give the same bytes, bits and codes, on random streams of
+// every k and in pieces.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "cpu.h"
@@ -21,10 +23,16 @@ struct Decoded {
 };
 
 // Decodes `stream` in input pieces of up to `piece` bytes and rooms of up to `room` bytes.
-Decoded DecodeInPieces(const std::vector<std::uint8_t>& stream, bool bitManipulation,
+struct Variant {
+  bool bitManipulation;
+  bool bitDeposit;
+};
+
+Decoded DecodeInPieces(const std::vector<std::uint8_t>& stream, Variant variant,
                        std::size_t piece, std::size_t room) {
   rlegolomb_decoder* d = rlegolomb_decoder_create();
-  d->bitManipulation = bitManipulation;
+  d->bitManipulation = variant.bitManipulation;
+  d->bitDeposit = variant.bitDeposit;
   Decoded result;
   std::vector<std::uint8_t> buffer(room);
   std::size_t at = 0;
@@ -48,7 +56,7 @@ Decoded DecodeInPieces(const std::vector<std::uint8_t>& stream, bool bitManipula
   return result;
 }
 
-TEST(CpuVariantsTest, BothFastLoopsDecodeAlike) {
+TEST(CpuVariantsTest, AllFastLoopsDecodeAlike) {
   if (!rlegolomb::HasBitManipulation()) {
     GTEST_SKIP() << "this processor runs the baseline loop only";
   }
@@ -76,8 +84,14 @@ TEST(CpuVariantsTest, BothFastLoopsDecodeAlike) {
     const std::uint32_t longQuotient = k >= 1 && k <= 10 ? std::max(2u, 4096u >> k) : 200;
     // About 2^25 bits of such quotients in all: 32 codes with q = 1 at k = 20, one at k = 25 on.
     std::uint32_t largeUnitsLeft = unitsAreLarge ? 1u << std::max(0, 25 - k) : 0;
-    for (int code = 0; code < 3000; ++code) {
+    // At k = 1 more codes, and half the long quotients about as long as the k = 1 loop's window
+    // (a code that ends in it or just past it).
+    const int codes = k == 1 ? 12000 : 3000;
+    for (int code = 0; code < codes; ++code) {
       std::uint32_t q = rng() % 16 == 0 ? rng() % longQuotient : rng() % 4;
+      if (k == 1 && q > 3 && rng() % 2 == 0) {
+        q = 48 + rng() % 16;
+      }
       if (unitsAreLarge) {
         q = q != 0 && largeUnitsLeft > 0 ? 1 : 0;
         largeUnitsLeft -= q;
@@ -89,13 +103,24 @@ TEST(CpuVariantsTest, BothFastLoopsDecodeAlike) {
       put(rng() & (width >= 12 ? 0xFFFu : (1u << width) - 1), width);
     }
     put(0, 7);
-    for (const auto& [piece, room] :
-         {std::pair<std::size_t, std::size_t>{1 << 20, 1 << 16}, {37, 1000}, {4096, 40}}) {
-      const Decoded fast = DecodeInPieces(stream, true, piece, room);
-      const Decoded baseline = DecodeInPieces(stream, false, piece, room);
-      EXPECT_EQ(fast.bytes, baseline.bytes) << "k = " << k << ", pieces " << piece << "/" << room;
-      EXPECT_EQ(fast.bits, baseline.bits) << "k = " << k;
-      EXPECT_EQ(fast.codes, baseline.codes) << "k = " << k;
+    for (const auto& [piece, room] : {std::pair<std::size_t, std::size_t>{1 << 20, 1 << 16},
+                                      {37, 1000},
+                                      {300, 333},
+                                      {4096, 40}}) {
+      const Decoded baseline = DecodeInPieces(stream, {false, false}, piece, room);
+      for (const Variant variant : {Variant{true, false}, Variant{true, true}}) {
+        // The k = 1 loop runs for k = 1 only: elsewhere the variant is the one before it.
+        if (variant.bitDeposit && (k != 1 || !rlegolomb::HasFastBitDeposit())) {
+          continue;
+        }
+        const Decoded fast = DecodeInPieces(stream, variant, piece, room);
+        const std::string where = "k = " + std::to_string(k) + ", pieces " +
+                                  std::to_string(piece) + "/" + std::to_string(room) +
+                                  (variant.bitDeposit ? ", bit deposit" : "");
+        EXPECT_EQ(fast.bytes, baseline.bytes) << where;
+        EXPECT_EQ(fast.bits, baseline.bits) << where;
+        EXPECT_EQ(fast.codes, baseline.codes) << where;
+      }
     }
   }
 }
