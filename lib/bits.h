@@ -30,4 +30,18 @@ constexpr std::uint64_t TopBits(unsigned count) {
   return count == 0 ? 0 : ~std::uint64_t{0} << (64 - count);
 }
 
+// Bit j of the word is bit 7 - j of its byte, in every byte.
+constexpr std::uint64_t ReverseBitsOfBytes(std::uint64_t x) {
+  x = ((x >> 1) & 0x5555555555555555u) | ((x & 0x5555555555555555u) << 1);
+  x = ((x >> 2) & 0x3333333333333333u) | ((x & 0x3333333333333333u) << 2);
+  return ((x >> 4) & 0x0F0F0F0F0F0F0F0Fu) | ((x & 0x0F0F0F0F0F0F0F0Fu) << 4);
+}
+
+// All 64 bits reversed: bit j becomes bit 63 - j.
+constexpr std::uint64_t ReverseBits(std::uint64_t x) {
+  return __builtin_bswap64(ReverseBitsOfBytes(x));
+}
+
+static_assert(ReverseBits(1) == std::uint64_t{1} << 63 && ReverseBits(0x0123) == 0xC480000000000000u);
+
 }  // namespace rlegolomb

@@ -432,18 +432,6 @@ template <bool kGrouped>
 // takes the next 57 bits, decodes the codes that end among them and moves on by their length. A
 // window in which no code ends (a quotient of 55 ones or more) goes back to the general loop.
 
-// Bit j of the word is bit 7 - j of its byte, in every byte.
-inline std::uint64_t ReverseBitsOfBytes(std::uint64_t x) {
-  x = ((x >> 1) & 0x5555555555555555u) | ((x & 0x5555555555555555u) << 1);
-  x = ((x >> 2) & 0x3333333333333333u) | ((x & 0x3333333333333333u) << 2);
-  return ((x >> 4) & 0x0F0F0F0F0F0F0F0Fu) | ((x & 0x0F0F0F0F0F0F0F0Fu) << 4);
-}
-
-// All 64 bits reversed: bit j becomes bit 63 - j.
-inline std::uint64_t ReverseBits(std::uint64_t x) {
-  return __builtin_bswap64(ReverseBitsOfBytes(x));
-}
-
 // The 8 bytes at `bytes` with stream bit j (byte j / 8, bit 7 - j % 8) at bit j; and the store
 // that undoes it (x86 is little-endian).
 inline std::uint64_t LoadStreamOrder(const std::uint8_t* bytes) {

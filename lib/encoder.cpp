@@ -21,6 +21,8 @@
 
 #include "bits.h"
 #include "code_rules.h"
+#include "cpu.h"
+#include "encoder_state.h"
 #include "format.h"
 #include "rlegolomb.h"
 #include "run_scan.h"
@@ -45,37 +47,6 @@ constexpr std::size_t kFastRoomBytes = 16;
 constexpr int kMaxFieldBits = 33;
 static_assert(7 + kMaxFieldBits <= 64, "a field fits beside the bits that wait");
 static_assert((7 + kMaxFieldBits) / 8 <= 8 && 8 <= kFastRoomBytes, "one store holds a code");
-
-enum class EncoderPhase : std::uint8_t { kRuns, kFlush, kDone };
-
-}  // namespace
-}  // namespace rlegolomb
-
-struct rlegolomb_encoder {
-  int k;
-  rlegolomb::CodeShape shape;
-  rlegolomb::EncoderPhase phase;
-  bool headerWritten;
-  rlegolomb::RunScan scan;
-  // Output: the next `accBits` (0..63) stream bits, left-aligned, the bits below them 0.
-  std::uint64_t acc;
-  int accBits;
-  // A code being written piece by piece: `onesLeft` quotient ones, then the field of `tailWidth`
-  // (0: none) bits, the stop bit included; then, for a split run, a zero-length code when
-  // `zeroDue`, and `runLeft` more bits of the run to code.
-  std::uint64_t onesLeft;
-  std::uint64_t tailField;
-  int tailWidth;
-  bool zeroDue;
-  std::uint64_t runLeft;
-  // Bytes written out by earlier calls, and after kDone the stream's length in bits before the
-  // zero fill.
-  std::uint64_t bytesOut;
-  std::uint64_t doneBits;
-};
-
-namespace rlegolomb {
-namespace {
 
 // The code of a run of `length` (0..longest) as ones and a field: q ones, then a zero and the
 // remainder as one field of width + 1 bits (the zero is the field's top bit).
@@ -148,26 +119,16 @@ bool DrainStepwise(rlegolomb_encoder* e, Window* w) {
   }
 }
 
-// The code of a run of `length` as one field of up to 33 bits: the unary part, its stop bit and
-// the remainder in one shift. False for the rare codes that are not (a quotient of more than
-// 32 - k ones, a run longer than one code holds): they are written piece by piece.
-inline bool CodeAsField(const CodeShape& shape, std::uint64_t length, std::uint64_t* field,
-                        int* width) {
-  if (length > shape.longest) {
-    return false;
-  }
+// The longest run whose code is one field of up to 33 bits: the unary part, its stop bit and the
+// remainder in one shift. Longer runs (a quotient of more than 32 - k ones, a run longer than one
+// code holds) are rare and written piece by piece.
+constexpr std::uint64_t LongestFieldRun(const CodeShape& shape) {
   if (!shape.usesQuotient) {
-    *field = length;
-    *width = shape.width + 1;
-    return true;
+    return shape.longest;
   }
-  const std::uint64_t q = length >> shape.shift;
-  if (q + 1 + static_cast<std::uint64_t>(shape.shift) > 32) {
-    return false;
-  }
-  *field = ((std::uint64_t{1} << (q + 1)) - 2) << shape.shift | (length & shape.remainderMask);
-  *width = static_cast<int>(q) + 1 + shape.shift;
-  return true;
+  const std::uint64_t byQuotient =
+      (std::uint64_t{32} - static_cast<std::uint64_t>(shape.shift)) << shape.shift;  // q <= 31 - k
+  return std::min(shape.longest, byQuotient - 1);
 }
 
 // Codes the runs of the input piece that end inside it. While kFastRoomBytes of room are left,
@@ -176,17 +137,32 @@ inline bool CodeAsField(const CodeShape& shape, std::uint64_t length, std::uint6
 // the room's position live in locals meanwhile (in the record, every byte stored could alias
 // them, and they would be loaded and stored again for every run). Any other run goes piece by
 // piece through DrainStepwise. Returns false when the room filled up inside a run (the rest waits
-// in the record).
-bool CodeRuns(rlegolomb_encoder* e, Window* w) {
+// in the record). One copy for codes with a quotient and one without, so that the run loop
+// carries neither's branch.
+template <bool kQuotient>
+[[gnu::always_inline]] inline bool CodeRunsBody(rlegolomb_encoder* e, Window* w) {
   const CodeShape shape = e->shape;
+  const unsigned shift = static_cast<unsigned>(shape.shift);
+  const std::uint64_t remainderMask = shape.remainderMask;
+  const int plainWidth = shape.width + 1;
+  const std::uint64_t longestField = LongestFieldRun(shape);
   std::uint8_t* const out = w->out;
+  const std::size_t end = w->end;
   std::uint64_t acc = e->acc;
   int accBits = e->accBits;  // 0..7 between codes: DrainStepwise has pushed the whole bytes
   std::size_t pos = w->pos;
   const bool whole = ScanRuns(&e->scan, w->in, &w->next, w->size, [&](std::uint64_t length) {
-    std::uint64_t field;
-    int width;
-    if (w->end - pos >= kFastRoomBytes && CodeAsField(shape, length, &field, &width)) {
+    if (end - pos >= kFastRoomBytes && length <= longestField) {
+      std::uint64_t field;
+      int width;
+      if constexpr (kQuotient) {
+        const std::uint64_t q = length >> shift;
+        field = (((std::uint64_t{2} << q) - 2) << shift) | (length & remainderMask);
+        width = static_cast<int>(q + 1 + shift);
+      } else {
+        field = length;
+        width = plainWidth;
+      }
       // accBits + width is 1..40, so the shift is 24..63; at most 5 whole bytes come out.
       acc |= field << (64 - accBits - width);
       accBits += width;
@@ -211,6 +187,24 @@ bool CodeRuns(rlegolomb_encoder* e, Window* w) {
   e->accBits = accBits;
   w->pos = pos;
   return whole;
+}
+
+// The run loop for the baseline processor, and again for one with BMI2 and LZCNT (see cpu.h).
+template <bool kQuotient>
+bool CodeRunsBaseline(rlegolomb_encoder* e, Window* w) {
+  return CodeRunsBody<kQuotient>(e, w);
+}
+
+template <bool kQuotient>
+RLEGOLOMB_TARGET_BMI bool CodeRunsBmi(rlegolomb_encoder* e, Window* w) {
+  return CodeRunsBody<kQuotient>(e, w);
+}
+
+bool CodeRuns(rlegolomb_encoder* e, Window* w) {
+  if (e->bitManipulation) {
+    return e->shape.usesQuotient ? CodeRunsBmi<true>(e, w) : CodeRunsBmi<false>(e, w);
+  }
+  return e->shape.usesQuotient ? CodeRunsBaseline<true>(e, w) : CodeRunsBaseline<false>(e, w);
 }
 
 rlegolomb_status Encode(rlegolomb_encoder* e, Window* w, bool final) {
@@ -283,8 +277,12 @@ void ResetEncoder(rlegolomb_encoder* e) {
 
 // Runs shorter than this are counted by length and costed once per length at the end, so the
 // common short run costs one increment instead of 64 code sizes; longer runs, at most one per
-// kShortRuns bits of input, are costed at once. The table is 32 KiB.
+// kShortRuns bits of input, are costed at once. Successive runs count into kShortRunLanes tables
+// in turn: runs of the same length follow one another often (halftones: 1, 1, 2, 1), and
+// incrementing one counter again and again waits each time for the store before. The tables are
+// 128 KiB, of which the short lengths in use stay in the first-level cache.
 constexpr std::uint64_t kShortRuns = 4096;
+constexpr std::size_t kShortRunLanes = 4;
 
 void AddRunBits(std::array<std::uint64_t, kExponentClasses>* bits, std::uint64_t length,
                 std::uint64_t runs) {
@@ -302,7 +300,7 @@ struct rlegolomb_sizer {
   // Per exponent class: the bits of the long runs' codes so far.
   std::array<std::uint64_t, rlegolomb::kExponentClasses> longBits;
   // Short runs so far, by length.
-  std::array<std::uint64_t, rlegolomb::kShortRuns> shortRuns;
+  std::array<std::array<std::uint64_t, rlegolomb::kShortRuns>, rlegolomb::kShortRunLanes> shortRuns;
   // The stream sizes of all input so far, worked out once for the questions that follow an
   // update (costing the short runs takes 64 sizes per length).
   mutable std::array<std::uint64_t, rlegolomb::kExponentClasses> streamBits;
@@ -316,8 +314,12 @@ namespace {
 std::array<std::uint64_t, kExponentClasses> CountStreamBits(const rlegolomb_sizer* s) {
   std::array<std::uint64_t, kExponentClasses> bits = s->longBits;
   for (std::uint64_t l = 1; l < kShortRuns; ++l) {
-    if (s->shortRuns[l] != 0) {
-      AddRunBits(&bits, l, s->shortRuns[l]);
+    std::uint64_t runs = 0;
+    for (const auto& lane : s->shortRuns) {
+      runs += lane[l];
+    }
+    if (runs != 0) {
+      AddRunBits(&bits, l, runs);
     }
   }
   if (s->scan.started && s->scan.length != 0) {
@@ -362,6 +364,7 @@ rlegolomb_encoder* rlegolomb_encoder_create(int k) {
     return nullptr;
   }
   e->k = k;
+  e->bitManipulation = RLEGOLOMB_HAS_TARGET_BMI && rlegolomb::HasBitManipulation();
   e->shape = rlegolomb::ShapeOfCodes(k);
   rlegolomb::ResetEncoder(e);
   return e;
@@ -426,7 +429,9 @@ void rlegolomb_sizer_reset(rlegolomb_sizer* s) {
   s->scan = rlegolomb::RunScan{};
   s->inputBytes = 0;
   s->longBits.fill(0);
-  s->shortRuns.fill(0);
+  for (auto& lane : s->shortRuns) {
+    lane.fill(0);
+  }
   s->streamBitsKnown = false;
 }
 
@@ -435,10 +440,12 @@ rlegolomb_status rlegolomb_sizer_update(rlegolomb_sizer* s, const void* src, siz
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
   std::size_t next = 0;
+  std::size_t lane = 0;
   rlegolomb::ScanRuns(&s->scan, static_cast<const std::uint8_t*>(src), &next, src_size,
-                      [s](std::uint64_t length) {
+                      [s, &lane](std::uint64_t length) {
                         if (length < rlegolomb::kShortRuns) {
-                          ++s->shortRuns[length];
+                          ++s->shortRuns[lane][length];
+                          lane = (lane + 1) % rlegolomb::kShortRunLanes;
                         } else {
                           rlegolomb::AddRunBits(&s->longBits, length, 1);
                         }

@@ -63,8 +63,10 @@ inline bool StartScan(RunScan* scan, const std::uint8_t* in, std::size_t* next, 
 // Finds the runs of in[next..size) that end inside it and hands each length to `onRun`, which
 // returns false to stop the scan after that run. The run that reaches the end of the piece stays
 // in `scan`. Returns false when `onRun` stopped it.
+// Inlined where it is used, so that `onRun` is inlined into it and the loop is compiled for the
+// caller's processor.
 template <typename OnRun>
-bool ScanRuns(RunScan* scan, const std::uint8_t* in, std::size_t* next, std::size_t size,
+[[gnu::always_inline]] inline bool ScanRuns(RunScan* scan, const std::uint8_t* in, std::size_t* next, std::size_t size,
               OnRun&& onRun) {
   if (!StartScan(scan, in, next, size)) {
     return true;
@@ -76,6 +78,36 @@ bool ScanRuns(RunScan* scan, const std::uint8_t* in, std::size_t* next, std::siz
   bool goOn = true;
   for (;;) {
     if (wordBits == 0) {
+      // Whole words while 8 bytes are left, by their edges: XOR with the run's value and with
+      // the same shifted by one marks every bit that starts a new run, and, the marks reversed
+      // (first bit lowest), clearing the lowest mark takes one step per run, with no count of
+      // leading zeros in the chain from one run to the next.
+      while (size - *next >= 8) {
+        const std::uint64_t bits = LoadBigEndian(in + *next) ^ (0 - value);  // the run's are 0
+        *next += 8;
+        if (bits == 0) {
+          length += 64;  // the run goes on through the word
+          continue;
+        }
+        std::uint64_t edges = ReverseBits(bits ^ (bits >> 1));
+        std::uint64_t start = 0;  // where the word's part of the current run starts
+        while (edges != 0) {
+          const auto at = static_cast<std::uint64_t>(std::countr_zero(edges));
+          edges &= edges - 1;
+          const std::uint64_t ended = length + (at - start);
+          length = 0;
+          start = at;
+          value ^= 1;
+          if (!onRun(ended)) {
+            scan->word = LoadBigEndian(in + *next - 8) << at;  // the bits from `at` on
+            scan->wordBits = 64 - static_cast<int>(at);
+            scan->value = value;
+            scan->length = 0;
+            return false;
+          }
+        }
+        length += 64 - start;
+      }
       if (!LoadWord(scan, in, next, size)) {
         break;
       }
