@@ -44,4 +44,24 @@ constexpr std::uint64_t ReverseBits(std::uint64_t x) {
 
 static_assert(ReverseBits(1) == std::uint64_t{1} << 63 && ReverseBits(0x0123) == 0xC480000000000000u);
 
+// The 8 bytes at `bytes` with stream bit j (byte j / 8, bit 7 - j % 8) at bit j, and the store
+// that undoes it: the order in which bit deposit and extract see the stream.
+inline std::uint64_t LoadStreamOrder(const std::uint8_t* bytes) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return ReverseBitsOfBytes(word);
+  }
+  return ReverseBits(LoadBigEndian(bytes));
+}
+
+inline void StoreStreamOrder(std::uint8_t* bytes, std::uint64_t word) {
+  if constexpr (std::endian::native == std::endian::little) {
+    word = ReverseBitsOfBytes(word);
+    std::memcpy(bytes, &word, sizeof word);
+  } else {
+    StoreBigEndian(bytes, ReverseBits(word));
+  }
+}
+
 }  // namespace rlegolomb

@@ -125,6 +125,7 @@ void BuildCodeGroups(CodeGroups* groups, std::uint32_t k) {
 // the output bytes [pos, end) are room; `end` is capped by the limit.
 struct Window {
   const std::uint8_t* in;
+  std::size_t inStart;  // in's pos when the call began
   std::size_t next;
   std::size_t size;
   std::uint8_t* out;
@@ -432,19 +433,6 @@ template <bool kGrouped>
 // takes the next 57 bits, decodes the codes that end among them and moves on by their length. A
 // window in which no code ends (a quotient of 55 ones or more) goes back to the general loop.
 
-// The 8 bytes at `bytes` with stream bit j (byte j / 8, bit 7 - j % 8) at bit j; and the store
-// that undoes it (x86 is little-endian).
-inline std::uint64_t LoadStreamOrder(const std::uint8_t* bytes) {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  return ReverseBitsOfBytes(word);
-}
-
-inline void StoreStreamOrder(std::uint8_t* bytes, std::uint64_t word) {
-  word = ReverseBitsOfBytes(word);
-  std::memcpy(bytes, &word, sizeof word);
-}
-
 // Bit j is the XOR of bits 0..j: the low half of the carry-less product with a word of ones.
 [[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline std::uint64_t PrefixXor(std::uint64_t x) {
   const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(x)),
@@ -617,9 +605,9 @@ rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
         w->end - w->pos >= kFastOutputBytes) {
 #if RLEGOLOMB_HAS_TARGET_BMI
       if (d->bitDeposit && d->k == 1) {
-        // It reads the stream from where the container starts, so that must be in this piece;
-        // until it is, the step path takes the codes.
-        if (8 * w->next >= d->inCount) {
+        // It reads the stream again from where the container starts, so those bytes must have
+        // come in this call; until they have, the step path takes the codes.
+        if (8 * (w->next - w->inStart) >= d->inCount) {
           DecodeFastOneBit(d, w);
         }
       } else
@@ -808,6 +796,7 @@ rlegolomb_status rlegolomb_decode(rlegolomb_decoder* d, rlegolomb_out* out, rleg
   }
   rlegolomb::Window w;
   w.in = static_cast<const std::uint8_t*>(in->src);
+  w.inStart = in->pos;
   w.next = in->pos;
   w.size = in->size;
   w.out = static_cast<std::uint8_t*>(out->dst);

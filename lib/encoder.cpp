@@ -18,6 +18,9 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "bits.h"
 #include "code_rules.h"
@@ -207,6 +210,158 @@ bool CodeRuns(rlegolomb_encoder* e, Window* w) {
   return e->shape.usesQuotient ? CodeRunsBaseline<true>(e, w) : CodeRunsBaseline<false>(e, w);
 }
 
+#if RLEGOLOMB_HAS_TARGET_BMI
+// k = 1 without a loop over runs, for processors whose bit deposit and extract are fast.
+//
+// At k = 1 a run of L bits is written as L / 2 ones, a stop bit 0 and the remainder L mod 2. That
+// is bit by bit: each bit at an odd offset in its run writes a 1, and the run's last bit then
+// writes its tail, "0 1" at an even offset (L odd) or "0 0" after its 1 at an odd one (L even).
+// So every input bit writes 0 to 3 bits, known from two masks: the bits at odd offsets (within
+// each stretch of equal bits, those at the stretch's even or odd positions, which one addition per
+// stretch value separates), and the last bits (a bit unlike the next). Bit deposit spreads the
+// masks of 21 input bits into three slots each and one bit extract keeps the slots that are
+// written, in order.
+//
+// It takes 42 input bits a step, and the bit after them to know whether the last of them ends its
+// run, so the input advances by a constant and no step waits for the one before. The words go out
+// first bit lowest; one pass puts their bits in stream order at the end.
+//
+// The ones of a run go out before the run has ended. The general path codes a run only once it
+// has ended, so when this loop hands over inside a run, it takes that run's ones back (they are
+// the last bits written, all in this call's room) and leaves the whole run to the general path;
+// and a run it takes over from the general path has its ones for the bits before written first.
+// Runs as long as kLongestRunHere go by the general path, which splits those that one code cannot
+// hold.
+constexpr unsigned kStepBits = 42;
+constexpr std::uint64_t kStepMask = (std::uint64_t{1} << kStepBits) - 1;
+constexpr std::uint64_t kEvenPositions = 0x5555555555555555u & kStepMask;
+constexpr std::uint64_t kFirstSlots = 0x1249249249249249u;  // bits 0, 3, ..., 60: 21 slots
+static_assert(std::popcount(kFirstSlots) == kStepBits / 2);
+constexpr std::uint64_t kLongestRunHere = std::uint64_t{1} << 16;
+// Room for the steps' stores, and for the ones of a run taken over (at most kLongestRunHere / 2).
+constexpr std::size_t kOneBitRoomBytes = 32 + kLongestRunHere / 16 + 8;
+
+// The code bits of 21 input bits from their masks (`odd`: at an odd offset in its run; `last`:
+// its run's last bit), first bit lowest, and their count in *count.
+[[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline std::uint64_t CodeHalfStep(std::uint64_t odd,
+                                                                               std::uint64_t last,
+                                                                               unsigned* count) {
+  const std::uint64_t o = _pdep_u64(odd, kFirstSlots);
+  const std::uint64_t l = _pdep_u64(last, kFirstSlots);
+  const std::uint64_t value = o | ((l & ~o) << 1);  // slot 0: the 1 of an odd offset; slot 1: r = 1
+  const std::uint64_t kept = o | l | (l << 1) | ((l & o) << 2);
+  *count = static_cast<unsigned>(std::popcount(kept));
+  return _pext_u64(value, kept);
+}
+
+// Codes whole steps of the input piece while 8 bytes of it and the room are left, from a word
+// boundary of the scan (the bits of a word it has begun are not read again: they may have come in
+// an earlier call) and between codes; leaves the scan where the general path goes on.
+RLEGOLOMB_TARGET_BMI void EncodeOneBit(rlegolomb_encoder* e, Window* w) {
+  RunScan* const scan = &e->scan;
+  if (scan->wordBits != 0 || w->size - w->next < 16 || w->end - w->pos < kOneBitRoomBytes ||
+      scan->length >= kLongestRunHere) {
+    return;
+  }
+  const std::size_t position = 8 * w->next;
+  const std::uint8_t* const in = w->in;
+  std::uint8_t* const out = w->out;
+  if (!scan->started) {
+    scan->started = true;
+    scan->value = in[w->next] >> 7;
+    scan->firstValue = static_cast<int>(scan->value);
+    scan->length = 0;
+  }
+  const auto bitAt = [in](std::size_t at) { return (in[at >> 3] >> (7 - (at & 7))) & 1u; };
+  // A load there reads the piece's last byte; so does the scan's word after the loop.
+  const std::size_t lastPosition = 8 * (w->size - 8);
+  std::uint64_t word = ReverseBits(e->acc);
+  unsigned used = static_cast<unsigned>(e->accBits);
+  std::size_t pos = w->pos;
+  const std::size_t roomStop = w->end - 32;
+  const auto append = [&](std::uint64_t bits, unsigned count) {
+    const std::uint64_t head = word | (bits << used);
+    std::memcpy(out + pos, &head, sizeof head);
+    const unsigned end = used + count;  // 0..127
+    const std::uint64_t complete = std::uint64_t{0} - std::uint64_t{end >= 64};
+    pos += complete & 8;
+    word = (((bits >> (63 - used)) >> 1) & complete) | (head & ~complete);
+    used = end & 63;
+  };
+  // The run that bit 0 of the step belongs to: its bits before the step. The ones of those taken
+  // over go out first; and when the piece's first bit is not of that run, the run ended with the
+  // piece before, and its stop bit and remainder follow.
+  std::uint64_t runBefore = scan->length;
+  for (std::uint64_t ones = runBefore / 2; ones != 0;) {
+    const auto count = static_cast<unsigned>(std::min<std::uint64_t>(ones, 64));
+    append(~std::uint64_t{0} >> (64 - count), count);
+    ones -= count;
+  }
+  if (runBefore != 0 && bitAt(position) != scan->value) {
+    append((runBefore & 1) << 1, 2);
+    runBefore = 0;
+  }
+  std::size_t at = position;
+  while (at + kStepBits <= lastPosition && pos <= roomStop && runBefore < kLongestRunHere) {
+    const std::uint64_t window = LoadStreamOrder(in + (at >> 3)) >> (at & 7);
+    const std::uint64_t ones = window & kStepMask;
+    const std::uint64_t zeros = ~window & kStepMask;
+    const std::uint64_t after = (window >> kStepBits) & 1;
+    // Where each stretch starts; the one at bit 0 started runBefore bits earlier.
+    const std::uint64_t starts = (ones & ~(ones << 1)) | (zeros & ~(zeros << 1));
+    const std::uint64_t evenStarts = starts & kEvenPositions & ~(runBefore & 1);
+    const std::uint64_t evenStretches = (ones & ~(ones + (evenStarts & ones))) |
+                                        (zeros & ~(zeros + (evenStarts & zeros)));
+    const std::uint64_t odd = evenStretches ^ kEvenPositions;
+    const std::uint64_t last = (ones ^ ((ones >> 1) | (after << (kStepBits - 1)))) & kStepMask;
+    unsigned count1;
+    unsigned count2;
+    const std::uint64_t bits1 = CodeHalfStep(odd, last, &count1);
+    const std::uint64_t bits2 =
+        CodeHalfStep(odd >> (kStepBits / 2), last >> (kStepBits / 2), &count2);
+    append(bits1, count1);
+    append(bits2, count2);
+    // The run of the next step's bit 0: none of it yet if this step's last bit ended its run;
+    // else its bits in this step (all of them when no run starts after bit 0), and those before.
+    const std::uint64_t later = (ones ^ (ones << 1)) & kStepMask & ~std::uint64_t{1};
+    const std::uint64_t sinceStart =
+        later != 0 ? kStepBits - (63 - static_cast<std::uint64_t>(std::countl_zero(later)))
+                   : runBefore + kStepBits;
+    runBefore = (last >> (kStepBits - 1)) != 0 ? 0 : sinceStart;
+    at += kStepBits;
+  }
+  // Everything in memory, the unfinished run's ones taken back, the bytes put in stream order; the
+  // bits of the last partial byte stay in the accumulator.
+  std::memcpy(out + pos, &word, sizeof word);
+  const std::size_t bits = 8 * pos + used - runBefore / 2;
+  pos = bits >> 3;
+  used = bits & 7;
+  word = out[pos] & ((1u << used) - 1);
+  for (std::size_t byte = w->pos; byte < pos; byte += 8) {
+    std::uint64_t stored;
+    std::memcpy(&stored, out + byte, sizeof stored);
+    StoreStreamOrder(out + byte, stored);
+  }
+  e->acc = ReverseBits(word);
+  e->accBits = static_cast<int>(used);
+  w->pos = pos;
+  // The scan goes on at `at`, in the middle of a byte or at its start.
+  const std::size_t byte = at >> 3;
+  const unsigned skip = at & 7;
+  scan->value = bitAt(at);
+  scan->length = runBefore;
+  if (skip == 0) {
+    scan->word = 0;
+    scan->wordBits = 0;
+    w->next = byte;
+  } else {
+    scan->word = LoadBigEndian(in + byte) << skip;
+    scan->wordBits = 64 - static_cast<int>(skip);
+    w->next = byte + 8;
+  }
+}
+#endif
+
 rlegolomb_status Encode(rlegolomb_encoder* e, Window* w, bool final) {
   if (e->phase == EncoderPhase::kDone) {
     return RLEGOLOMB_DONE;
@@ -228,6 +383,21 @@ rlegolomb_status Encode(rlegolomb_encoder* e, Window* w, bool final) {
         return RLEGOLOMB_MORE;
       }
     }
+#if RLEGOLOMB_HAS_TARGET_BMI
+    if (e->bitDeposit && e->k == 1) {
+      if (e->scan.wordBits != 0) {
+        // The rest of the word the scan has begun goes by the general path first.
+        Window rest = *w;
+        rest.size = w->next;
+        const bool whole = CodeRuns(e, &rest);
+        w->pos = rest.pos;
+        if (!whole) {
+          return RLEGOLOMB_MORE;  // the room is full; the rest of the run waits
+        }
+      }
+      EncodeOneBit(e, w);
+    }
+#endif
     if (!CodeRuns(e, w)) {
       return RLEGOLOMB_MORE;  // the room is full; the rest of the run waits
     }
@@ -365,6 +535,7 @@ rlegolomb_encoder* rlegolomb_encoder_create(int k) {
   }
   e->k = k;
   e->bitManipulation = RLEGOLOMB_HAS_TARGET_BMI && rlegolomb::HasBitManipulation();
+  e->bitDeposit = e->bitManipulation && rlegolomb::HasFastBitDeposit();
   e->shape = rlegolomb::ShapeOfCodes(k);
   rlegolomb::ResetEncoder(e);
   return e;

@@ -16,6 +16,8 @@ struct rlegolomb_encoder {
   int k;
   // The processor has BMI2 and LZCNT: the run loop compiled for them runs. Kept by reset.
   bool bitManipulation;
+  // ... and its bit deposit and extract are fast: k = 1 is coded without a loop over runs.
+  bool bitDeposit;
   rlegolomb::CodeShape shape;
   rlegolomb::EncoderPhase phase;
   bool headerWritten;

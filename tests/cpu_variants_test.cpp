@@ -132,10 +132,10 @@ namespace {
 
 // Encodes `input` in pieces of up to `piece` bytes and rooms of up to `room` bytes.
 std::vector<std::uint8_t> EncodeInPieces(const std::vector<std::uint8_t>& input, int k,
-                                         bool bitManipulation, std::size_t piece,
-                                         std::size_t room) {
+                                         Variant variant, std::size_t piece, std::size_t room) {
   rlegolomb_encoder* e = rlegolomb_encoder_create(k);
-  e->bitManipulation = bitManipulation;
+  e->bitManipulation = variant.bitManipulation;
+  e->bitDeposit = variant.bitDeposit;
   std::vector<std::uint8_t> stream;
   std::vector<std::uint8_t> buffer(room);
   std::size_t at = 0;
@@ -157,27 +157,42 @@ std::vector<std::uint8_t> EncodeInPieces(const std::vector<std::uint8_t>& input,
   return stream;
 }
 
-// The encoder's run loop, compiled for the baseline processor and for BMI2, on inputs of short
-// runs, long runs and whole words of one value, at k with and without a quotient.
-TEST(CpuVariantsTest, BothEncoderLoopsEncodeAlike) {
+// The encoder's run loop, compiled for the baseline processor and for BMI2, and the k = 1 loop for
+// processors whose bit deposit is fast, on inputs of short runs, long runs, whole words of one
+// value and runs longer than the k = 1 loop takes, at k with and without a quotient.
+TEST(CpuVariantsTest, AllEncoderLoopsEncodeAlike) {
   if (!rlegolomb::HasBitManipulation()) {
     GTEST_SKIP() << "this processor runs the baseline loop only";
   }
   std::mt19937 engine(12);
   std::vector<std::uint8_t> input;
   for (int block = 0; block < 64; ++block) {
-    const auto kind = static_cast<unsigned>(engine() % 3);
-    for (int i = 0; i < 512; ++i) {
+    const auto kind = static_cast<unsigned>(engine() % 5);
+    const int bytes = kind == 4 ? 9000 : 512;  // 72,000 equal bits
+    for (int i = 0; i < bytes; ++i) {
       const auto r = static_cast<std::uint8_t>(engine());
-      input.push_back(kind == 0 ? r : kind == 1 ? (r < 8 ? r : 0) : (r < 128 ? 0xFF : 0x00));
+      input.push_back(kind == 0   ? r
+                      : kind == 1 ? (r < 8 ? r : 0)
+                      : kind == 2 ? (r < 128 ? 0xFF : 0x00)
+                      : kind == 3 ? static_cast<std::uint8_t>(r | 0x81)
+                                  : 0xFF);
     }
   }
   for (const int k : {0, 1, 2, 4, 6, 13, 30, 31, 40}) {
-    for (const auto& [piece, room] :
-         {std::pair<std::size_t, std::size_t>{1 << 20, 1 << 20}, {37, 1000}, {4096, 20}}) {
-      EXPECT_EQ(EncodeInPieces(input, k, true, piece, room),
-                EncodeInPieces(input, k, false, piece, room))
-          << "k = " << k << ", pieces " << piece << "/" << room;
+    for (const auto& [piece, room] : {std::pair<std::size_t, std::size_t>{1 << 20, 1 << 20},
+                                      {37, 1000},
+                                      {3000, 5000},
+                                      {4096, 20}}) {
+      const std::vector<std::uint8_t> baseline =
+          EncodeInPieces(input, k, {false, false}, piece, room);
+      for (const Variant variant : {Variant{true, false}, Variant{true, true}}) {
+        if (variant.bitDeposit && (k != 1 || !rlegolomb::HasFastBitDeposit())) {
+          continue;
+        }
+        EXPECT_EQ(EncodeInPieces(input, k, variant, piece, room), baseline)
+            << "k = " << k << ", pieces " << piece << "/" << room
+            << (variant.bitDeposit ? ", bit deposit" : "");
+      }
     }
   }
 }
