@@ -465,6 +465,8 @@ void AddRunBits(std::array<std::uint64_t, kExponentClasses>* bits, std::uint64_t
 }  // namespace rlegolomb
 
 struct rlegolomb_sizer {
+  // The processor has BMI2 and LZCNT: the run loop compiled for them runs. Kept by reset.
+  bool bitManipulation;
   rlegolomb::RunScan scan;
   std::uint64_t inputBytes;
   // Per exponent class: the bits of the long runs' codes so far.
@@ -507,6 +509,32 @@ const std::array<std::uint64_t, kExponentClasses>& StreamBits(const rlegolomb_si
     s->streamBitsKnown = true;
   }
   return s->streamBits;
+}
+
+// The runs of a piece into the sizer's tables; once for the baseline processor and once for one
+// with BMI2 and LZCNT (see cpu.h).
+[[gnu::always_inline]] inline void CountRunsBody(rlegolomb_sizer* s, const std::uint8_t* in,
+                                                 std::size_t size) {
+  std::size_t next = 0;
+  std::size_t lane = 0;
+  ScanRuns(&s->scan, in, &next, size, [s, &lane](std::uint64_t length) {
+    if (length < kShortRuns) {
+      ++s->shortRuns[lane][length];
+      lane = (lane + 1) % kShortRunLanes;
+    } else {
+      AddRunBits(&s->longBits, length, 1);
+    }
+    return true;
+  });
+}
+
+void CountRunsBaseline(rlegolomb_sizer* s, const std::uint8_t* in, std::size_t size) {
+  CountRunsBody(s, in, size);
+}
+
+RLEGOLOMB_TARGET_BMI void CountRunsBmi(rlegolomb_sizer* s, const std::uint8_t* in,
+                                       std::size_t size) {
+  CountRunsBody(s, in, size);
 }
 
 int SmallestClass(const std::array<std::uint64_t, kExponentClasses>& bits) {
@@ -584,6 +612,7 @@ rlegolomb_status rlegolomb_encode(rlegolomb_encoder* e, rlegolomb_out* out, rleg
 rlegolomb_sizer* rlegolomb_sizer_create(void) {
   auto* s = new (std::nothrow) rlegolomb_sizer;
   if (s != nullptr) {
+    s->bitManipulation = RLEGOLOMB_HAS_TARGET_BMI && rlegolomb::HasBitManipulation();
     rlegolomb_sizer_reset(s);
   }
   return s;
@@ -610,18 +639,12 @@ rlegolomb_status rlegolomb_sizer_update(rlegolomb_sizer* s, const void* src, siz
   if (s == nullptr || (src == nullptr && src_size != 0)) {
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
-  std::size_t next = 0;
-  std::size_t lane = 0;
-  rlegolomb::ScanRuns(&s->scan, static_cast<const std::uint8_t*>(src), &next, src_size,
-                      [s, &lane](std::uint64_t length) {
-                        if (length < rlegolomb::kShortRuns) {
-                          ++s->shortRuns[lane][length];
-                          lane = (lane + 1) % rlegolomb::kShortRunLanes;
-                        } else {
-                          rlegolomb::AddRunBits(&s->longBits, length, 1);
-                        }
-                        return true;
-                      });
+  const auto* bytes = static_cast<const std::uint8_t*>(src);
+  if (s->bitManipulation) {
+    rlegolomb::CountRunsBmi(s, bytes, src_size);
+  } else {
+    rlegolomb::CountRunsBaseline(s, bytes, src_size);
+  }
   s->inputBytes += src_size;
   s->streamBitsKnown = false;
   return RLEGOLOMB_MORE;
