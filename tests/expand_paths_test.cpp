@@ -306,19 +306,34 @@ TEST(ExpandPathsTest, TheLongestRunIsWrittenWhole) {
   EXPECT_EQ(rest, expectedRest);
 }
 
-// A write the file system refuses part way (a file size limit): both paths end with the same
-// status and console text, and the fast one leaves a prefix of the right bytes. Outputs around
+// A write the file system refuses part way (a file size limit): all paths end with the same
+// status and console text, and the block ones leave a prefix of the right bytes. Outputs around
 // and across the stream's own buffer size and the decoder's output block, so that the refusal is
-// met during the expansion or only at the close.
-TEST(ExpandPathsTest, AFileSizeLimitEndsBothPathsAlike) {
+// met during the expansion or only at the close; of one long run (blocks the decoding thread
+// writes itself) and of short runs (blocks the writer thread writes).
+TEST(ExpandPathsTest, AFileSizeLimitEndsAllPathsAlike) {
   const std::string driver = PATH_DRIVER;
   const std::string input = ScratchPath("limit.rlg");
-  for (const std::size_t outputBytes : {std::size_t{100}, std::size_t{4096}, std::size_t{4097},
-                                        std::size_t{8192}, std::size_t{300000}}) {
+  struct Case {
+    std::size_t outputBytes;
+    bool shortRuns;
+  };
+  for (const Case c : {Case{100, false}, Case{4096, false}, Case{4097, false}, Case{8192, false},
+                       Case{300000, false}, Case{4097, true}, Case{600000, true}}) {
+    const std::size_t outputBytes = c.outputBytes;
     BitStream s;
-    PutBits(&s, 20, 8);                                                  // k = 20
-    PutBits(&s, 1, 1);                                                   // first value 1
-    PutRunCode(&s, 20, static_cast<std::uint32_t>(outputBytes * 8), 0);  // whole bytes of ones
+    PutBits(&s, 20, 8);  // k = 20
+    PutBits(&s, 1, 1);   // first value 1
+    if (c.shortRuns) {
+      // Runs of 3 and 5 bits, one of each per byte, each code 22 bits at k = 20: the stream is
+      // about as long as the expansion.
+      for (std::size_t byte = 0; byte < outputBytes; ++byte) {
+        PutRunCode(&s, 20, 3, 0);
+        PutRunCode(&s, 20, 5, 0);
+      }
+    } else {
+      PutRunCode(&s, 20, static_cast<std::uint32_t>(outputBytes * 8), 0);  // whole bytes of ones
+    }
     WriteFileBytes(input, s.bytes);
     for (const long long limit : {0LL, 50LL, 4096LL, 5000LL, 262144LL}) {
       const std::string label =
@@ -345,7 +360,7 @@ TEST(ExpandPathsTest, AFileSizeLimitEndsBothPathsAlike) {
           EXPECT_EQ(results[i].status, 0) << path;
           EXPECT_EQ(written[i].size(), outputBytes) << path;
         }
-        EXPECT_EQ(written[i], Bytes(written[i].size(), 0xFF)) << path;
+        EXPECT_EQ(written[i], Bytes(written[i].size(), c.shortRuns ? 0xE0 : 0xFF)) << path;
         EXPECT_EQ(written[i].size(), written[0].size()) << path;
       }
     }

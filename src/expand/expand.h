@@ -15,7 +15,7 @@
 // caller asks InputFailed to tell the two apart. `argumentCount` and `arguments` are the
 // command-line arguments after the two file names; they are ignored. Closes neither file.
 //
-// Runs ExpandFileFast; ExpandFileOverlapped in a build with RLEG_WRITER_THREAD on;
+// Runs ExpandFileOverlapped; ExpandFileFast in a build with RLEG_WRITER_THREAD off;
 // ExpandFileSimple in a build with RLEG_FORCE_SIMPLE_PATH.
 void ExpandFile(BitFile* input, BitFile* output, int argumentCount, char** arguments);
 

@@ -34,6 +34,8 @@ constexpr std::size_t kOutputBlockBytes = 256 * 1024;
 static_assert(kOutputBlockBytes % 4096 == 0, "the output block is whole stream buffers");
 // Output blocks with a writer thread: one being written, one waiting, one being filled.
 constexpr int kOverlappedBlocks = 3;
+// Blocks that expand more than this many times their input are written by the decoding thread.
+constexpr std::size_t kLongRunsExpansion = 32;
 
 // Where full output blocks go: straight to the stream, or to the writer thread's queue.
 struct BlockSink {
@@ -101,13 +103,29 @@ void EndIfWriteFailed(BlockSink* sink) {
   }
 }
 
-// Hands over the full block being filled and returns the next one to fill.
-std::uint8_t* HandOver(BlockSink* sink, std::size_t size) {
+// Hands over the full block being filled, decoded from `consumed` input bytes, and returns the
+// next one to fill. A block that took next to no decoding (the runs are long: the block is mostly
+// whole bytes of one value, which the decoder fills about as fast as memory takes them) is written
+// here, once the writer is done with those before it: handing it to the other processor costs
+// more than it saves, as the writer would copy it out of this one's cache.
+std::uint8_t* HandOver(BlockSink* sink, std::size_t size, std::size_t consumed) {
   if (!sink->overlapped) {
     OutputBytes(sink->output, sink->blocks[0], size);
     return sink->blocks[0];
   }
   EndIfWriteFailed(sink);
+  if (consumed * kLongRunsExpansion < size) {
+    {
+      std::unique_lock<std::mutex> guard(sink->lock);
+      sink->changed.wait(guard, [sink] { return sink->queued == 0 || sink->failed; });
+    }
+    EndIfWriteFailed(sink);
+    if (!TryOutputBytes(sink->output, sink->blocks[sink->filling], size)) {
+      StopWriter(sink);
+      FatalError("Fatal error in OutputBit!\n");
+    }
+    return sink->blocks[sink->filling];
+  }
   {
     std::unique_lock<std::mutex> guard(sink->lock);
     sink->sizes[sink->filling] = size;
@@ -125,17 +143,21 @@ void DecodeBlocks(rlegolomb_decoder* decoder, std::uint8_t* inputBlock, BlockSin
                   BitFile* input, BitFile* output) {
   std::uint8_t* block = sink->blocks[0];
   rlegolomb_out out{block, kOutputBlockBytes, 0};
+  std::size_t consumed = 0;  // input bytes decoded into the block being filled
   for (;;) {
     // A short read is the end of the file or a read error; either way the stream ends there.
     const std::size_t got = InputBytes(input, inputBlock, kInputBlockBytes);
     const int final = got < kInputBlockBytes ? 1 : 0;
     rlegolomb_in in{inputBlock, got, 0};
     for (;;) {
+      const std::size_t before = in.pos;
       const rlegolomb_status status = rlegolomb_decode(decoder, &out, &in, final);
+      consumed += in.pos - before;
       if (status == RLEGOLOMB_MORE && out.pos == out.size) {
         // The decoder stopped on a full block with bits still to write: more bytes follow.
-        block = HandOver(sink, out.pos);
+        block = HandOver(sink, out.pos, consumed);
         out = {block, kOutputBlockBytes, 0};
+        consumed = 0;
         continue;
       }
       if (status == RLEGOLOMB_MORE) {
