@@ -511,19 +511,125 @@ const std::array<std::uint64_t, kExponentClasses>& StreamBits(const rlegolomb_si
   return s->streamBits;
 }
 
+// Words with at least this many runs starting in them are counted a byte at a time by table
+// (short runs: halftones, noise), the others a run at a time by their edges.
+constexpr int kDenseWordEdges = 16;
+
+// What a byte's bits say about its runs, first bit at the top: the bits of the run it starts with
+// (8 when it is all one value), of the run it ends with, and how many runs of each length 1..6
+// lie wholly inside it (touching neither end), as counts in bytes 1..6 of `inside`.
+struct ByteRuns {
+  std::uint64_t inside;
+  std::uint8_t lead;
+  std::uint8_t trail;
+};
+
+constexpr std::array<ByteRuns, 256> MakeByteRuns() {
+  std::array<ByteRuns, 256> table{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    ByteRuns runs{0, 0, 0};
+    unsigned start = 0;
+    for (unsigned at = 1; at <= 8; ++at) {
+      const bool ends = at == 8 || ((byte >> (8 - at)) & 1) != ((byte >> (7 - at)) & 1);
+      if (!ends) {
+        continue;
+      }
+      const unsigned length = at - start;
+      if (start == 0) {
+        runs.lead = static_cast<std::uint8_t>(length);
+      } else if (at != 8) {
+        runs.inside += std::uint64_t{1} << (8 * length);
+      }
+      if (at == 8) {
+        runs.trail = static_cast<std::uint8_t>(length);
+      }
+      start = at;
+    }
+    table[byte] = runs;
+  }
+  return table;
+}
+
+constexpr std::array<ByteRuns, 256> kByteRuns = MakeByteRuns();
+static_assert(kByteRuns[0x00].lead == 8 && kByteRuns[0x00].trail == 8);
+static_assert(kByteRuns[0xB5].lead == 1 && kByteRuns[0xB5].trail == 1 &&  // 1 0 11 0 1 0 1
+              kByteRuns[0xB5].inside == (std::uint64_t{4} << 8 | std::uint64_t{1} << 16));
+
 // The runs of a piece into the sizer's tables; once for the baseline processor and once for one
-// with BMI2 and LZCNT (see cpu.h).
+// with BMI2 and LZCNT (see cpu.h). Whole words of the piece go here: a word of one value adds to
+// the run; a word of a few runs is taken a run at a time, by its edges, as the run finder does; a
+// word of many short runs a byte at a time, each byte's runs from the table: the run that goes on
+// into the byte ends with its first run, the runs inside it are counted all at once, and its last
+// run goes on. The rest of the piece goes through the run finder.
 [[gnu::always_inline]] inline void CountRunsBody(rlegolomb_sizer* s, const std::uint8_t* in,
                                                  std::size_t size) {
   std::size_t next = 0;
   std::size_t lane = 0;
-  ScanRuns(&s->scan, in, &next, size, [s, &lane](std::uint64_t length) {
+  const auto count = [s, &lane](std::uint64_t length) {
     if (length < kShortRuns) {
       ++s->shortRuns[lane][length];
       lane = (lane + 1) % kShortRunLanes;
     } else {
       AddRunBits(&s->longBits, length, 1);
     }
+  };
+  RunScan* const scan = &s->scan;
+  if (!scan->started && size != 0) {
+    scan->started = true;  // as StartScan, without taking the first word
+    scan->value = in[0] >> 7;
+    scan->firstValue = static_cast<int>(scan->value);
+    scan->length = 0;
+  }
+  if (scan->started && scan->wordBits == 0) {
+    std::uint64_t value = scan->value;
+    std::uint64_t length = scan->length;
+    while (size - next >= 8) {
+      const std::uint64_t word = LoadBigEndian(in + next);
+      const std::uint64_t bits = word ^ (0 - value);  // the current run's bits are 0
+      next += 8;
+      if (bits == 0) {
+        length += 64;
+        continue;
+      }
+      // Bit 63 - j: stream bit j starts a run.
+      const std::uint64_t starts = bits ^ (bits >> 1);
+      value = word & 1;
+      if (std::popcount(starts) < kDenseWordEdges) {
+        std::uint64_t edges = ReverseBits(starts);
+        std::uint64_t start = 0;
+        while (edges != 0) {
+          const auto at = static_cast<std::uint64_t>(std::countr_zero(edges));
+          edges &= edges - 1;
+          count(length + (at - start));
+          length = 0;
+          start = at;
+        }
+        length += 64 - start;
+        continue;
+      }
+      // Without a branch on the bits: each byte counts two runs, one of them or both of length
+      // 0 (which the sizes leave out) when no run ends there.
+      std::uint64_t inside = 0;
+      for (int byte = 0; byte < 8; ++byte) {
+        const ByteRuns& runs = kByteRuns[(word >> (56 - 8 * byte)) & 0xFF];
+        // All ones when a run starts with the byte: the one before ended with the byte before.
+        const std::uint64_t ended = 0 - ((starts >> (63 - 8 * byte)) & 1);
+        count(length & ended);
+        length &= ~ended;
+        const std::uint64_t one = 0 - std::uint64_t{runs.lead == 8};  // the byte is of one value
+        count((length + runs.lead) & ~one);
+        inside += runs.inside;
+        length = ((length + 8) & one) | (runs.trail & ~one);
+      }
+      for (std::uint64_t run = 1; run <= 6; ++run) {
+        s->shortRuns[0][run] += (inside >> (8 * run)) & 0xFF;
+      }
+    }
+    scan->value = value;
+    scan->length = length;
+  }
+  ScanRuns(scan, in, &next, size, [&count](std::uint64_t length) {
+    count(length);
     return true;
   });
 }
