@@ -12,8 +12,9 @@
 // Why it is fast anyway: the record is touched only at the edges. While at least kFastInputBytes
 // of input and kFastOutputBytes of output room are left, DecodeFast runs the block loop on local
 // copies of the state (registers): a quotient is one count of leading ones, a remainder one shift,
-// a run of up to 63 bits one branch-free append to a 64-bit word stored whole each time, a longer
-// run one memset; for k = 1..6 a table decodes the short codes of the next 12 bits at once.
+// a run of up to 448 bits one branch-free append to a 64-bit word and seven more word stores, a
+// longer run 32-byte stores or one memset; for k = 1..6 a table decodes the short codes of the
+// next 12 bits at once, and for k = 1, where bit deposit is fast, a loop without codes (below).
 // Anything else (a quotient longer than the valid bits, a run that does not fit in the room left,
 // the last bytes of the input, the last bytes of the room, the limit) goes to the step-by-step
 // path, which handles one code or one piece of a run with every check, and then lets the fast loop
@@ -58,10 +59,13 @@ static_assert(kRefillBelow < kRefilledBits);
 // The fast loop runs while this much input is left: a refill at the top of a step and one more
 // inside it (a code whose remainder did not fit) each load a word and advance at most 7 bytes.
 constexpr std::size_t kFastInputBytes = 16;
-// ... and while this much output room is left: a run of up to kMediumRunBits bits stores four
-// whole words (the word it continues and three of its value), and completes at most those.
-constexpr unsigned kMediumRunBits = 192;
-constexpr std::size_t kFastOutputBytes = 32;
+// ... and while this much output room is left: a run of up to kMediumRunBits bits stores
+// kMediumRunWords whole words (the word it continues and the rest of its value), and completes at
+// most those.
+// Eight words: runs of up to 448 bits go without a branch; more words cost more than they save.
+constexpr unsigned kMediumRunWords = 8;
+constexpr unsigned kMediumRunBits = 64 * kMediumRunWords - 64;
+constexpr std::size_t kFastOutputBytes = 8 * kMediumRunWords;
 // Groups taken on one refill: each stores one word and completes at most that one, so they stay
 // inside the room's kFastOutputBytes, and together they take at most the refilled bits.
 constexpr unsigned kGroupsPerRefill = 4;
@@ -69,7 +73,7 @@ static_assert(kGroupsPerRefill * 8 <= kFastOutputBytes);
 static_assert(kGroupsPerRefill * kGroupBits <= kRefilledBits);
 // Long runs of up to this many whole bytes are stored 32 bytes at a time, longer ones by memset.
 constexpr std::size_t kStoredRunBytes = 512;
-static_assert(63 + kMediumRunBits < 4 * 64, "a medium run ends within the four stored words");
+static_assert(63 + kMediumRunBits < kMediumRunWords * 64, "a medium run ends in the stored words");
 
 // The ones before the first zero among the top 63 bits of `bits`: a word of ones counts 63, never
 // 64. The OR keeps the count of leading zeros off its zero case, so it needs no branch.
@@ -356,13 +360,13 @@ template <bool kGrouped>
       // A run of 1..kMediumRunBits bits, without a branch on its length or where it ends: its
       // first bits complete the current word, and the words after it are all `fill`; all of them
       // are stored every time, and only the complete ones count (the room has space for them).
-      const unsigned total = used + length;  // 1..255
+      const unsigned total = used + length;  // 1..63 + kMediumRunBits
       const std::uint64_t pattern = fill << (64 - std::min(length, 64u));
       const std::uint64_t head = word | (pattern >> used);
       StoreBigEndian(out + filled, head);
-      std::memcpy(out + filled + 8, &fill, 8);
-      std::memcpy(out + filled + 16, &fill, 8);
-      std::memcpy(out + filled + 24, &fill, 8);
+      for (unsigned at = 1; at < kMediumRunWords; ++at) {
+        std::memcpy(out + filled + 8 * at, &fill, 8);
+      }
       const unsigned words = total >> 6;
       filled += 8 * std::size_t{words};
       // A select by mask: as a branch it would follow the run lengths and mispredict.
