@@ -10,7 +10,8 @@ namespace rlegolomb {
 
 // True when the processor has BMI1, BMI2, LZCNT and POPCNT: shifts by a register without the CL
 // register (shlx, shrx), a count of leading zeros in one instruction that is defined for 0, bit
-// deposit and extract, a count of ones in one instruction, carry-less multiplication.
+// deposit and extract, a count of ones in one instruction, carry-less multiplication, byte
+// shuffles.
 inline bool HasBitManipulation() {
 #if defined(__x86_64__) || defined(__i386__)
   unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
@@ -27,7 +28,8 @@ inline bool HasBitManipulation() {
   }
   const bool popcnt = (ecx & (1u << 23)) != 0;
   const bool pclmul = (ecx & (1u << 1)) != 0;
-  return bmi && lzcnt && popcnt && pclmul;
+  const bool ssse3 = (ecx & (1u << 9)) != 0;
+  return bmi && lzcnt && popcnt && pclmul && ssse3;
 #else
   return false;
 #endif
@@ -61,7 +63,7 @@ inline bool HasFastBitDeposit() {
 
 // The loops compiled a second time for such processors.
 #if defined(__x86_64__) || defined(__i386__)
-#define RLEGOLOMB_TARGET_BMI __attribute__((target("bmi,bmi2,lzcnt,popcnt,pclmul")))
+#define RLEGOLOMB_TARGET_BMI __attribute__((target("bmi,bmi2,lzcnt,popcnt,pclmul,ssse3")))
 #define RLEGOLOMB_HAS_TARGET_BMI 1
 #else
 #define RLEGOLOMB_TARGET_BMI

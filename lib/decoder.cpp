@@ -433,9 +433,42 @@ template <bool kGrouped>
 // after each code (a prefix XOR). A bit deposit doubles every input bit into two slots, and one bit
 // extract keeps the slots that count: the output bits of 32 input bits at once, in order.
 //
-// It works on the stream in the order of its bits, first bit lowest (input bytes bit-reversed),
-// takes the next 57 bits, decodes the codes that end among them and moves on by their length. A
-// window in which no code ends (a quotient of 55 ones or more) goes back to the general loop.
+// It works on the stream in the order of its bits, first bit lowest (input bytes bit-reversed), a
+// whole input word at a time. Only a stretch of zeros that goes on from the word before depends on
+// that word, and then only through one bit (whether its last bit was a stop bit), so each word
+// waits for the one before for a few operations and not for its decoding. The bits of a code not
+// yet ended go out before it ends; when the loop stops, the output of the codes that have not ended
+// (their quotient ones) is taken back, all of it written in this call, and the step path goes on
+// from the last code that has. A quotient of kLongestOnesHere ones goes to the general loop, which
+// also writes nothing for the runs that are too long (2q + 1 past 2^31 - 1).
+constexpr std::uint64_t kLongestOnesHere = std::uint64_t{1} << 16;
+constexpr std::size_t kReversedBlockBytes = 512;
+
+// The bits of each of 16 bytes reversed, by halves of bytes: a shuffle of a 16-entry table
+// reverses 16 of them at once.
+[[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline __m128i ReverseBitsOf16(__m128i x) {
+  const __m128i reversedNibbles = _mm_setr_epi8(0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9,
+                                                0x5, 0xD, 0x3, 0xB, 0x7, 0xF);
+  const __m128i low = _mm_set1_epi8(0x0F);
+  const __m128i lows = _mm_shuffle_epi8(reversedNibbles, _mm_and_si128(x, low));
+  const __m128i highs =
+      _mm_shuffle_epi8(reversedNibbles, _mm_and_si128(_mm_srli_epi16(x, 4), low));
+  return _mm_or_si128(_mm_slli_epi16(lows, 4), highs);
+}
+
+// bytes[0, size) with the bits of each byte reversed, into `to`; size is a multiple of 8.
+[[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline void ReverseBitsOfBlock(
+    const std::uint8_t* bytes, std::size_t size, std::uint8_t* to) {
+  std::size_t at = 0;
+  for (; at + 16 <= size; at += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+    _mm_store_si128(reinterpret_cast<__m128i*>(to + at), ReverseBitsOf16(x));
+  }
+  if (at < size) {
+    const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + at));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + at), ReverseBitsOf16(x));
+  }
+}
 
 // Bit j is the XOR of bits 0..j: the low half of the carry-less product with a word of ones.
 [[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline std::uint64_t PrefixXor(std::uint64_t x) {
@@ -445,10 +478,6 @@ template <bool kGrouped>
 }
 
 constexpr std::uint64_t kEvenBits = 0x5555555555555555u;
-// A load at any bit offset holds 57 valid bits.
-constexpr unsigned kWindowBits = 57;
-constexpr std::uint64_t kWindow = (std::uint64_t{1} << kWindowBits) - 1;
-
 // The output bits of 32 input bits: `value`, `ones` (quotient ones) and `tails` (remainder ones)
 // by input bit. Returns them first bit lowest, and their count in *count (0..64).
 [[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline std::uint64_t ExpandHalf(std::uint32_t value,
@@ -465,17 +494,21 @@ RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
   const std::uint8_t* const in = w->in;
   std::uint8_t* const out = w->out;
   const std::size_t inputStop = w->size - kFastInputBytes;  // callers check size >= 16
-  const std::size_t roomStop = w->end - kFastOutputBytes;   // and end >= 32
-  // The first valid bit of the container is stream bit 8 * next - count.
-  std::size_t position = 8 * w->next - d->inCount;
+  const std::size_t roomStop = w->end - kFastOutputBytes;   // and end >= 64
+  // The container's first valid bit, stream bit 8 * next - count, starts a code; the words start
+  // at its byte, with the bits before it left out.
+  const std::size_t start = 8 * w->next - d->inCount;
+  std::size_t byte = start >> 3;
   // Output, first bit lowest: `used` bits of `word` wait.
   std::uint64_t word = ReverseBits(d->outBits);
   unsigned used = d->outCount;
   std::size_t filled = w->pos;
   std::uint64_t fill = d->runMask;
   std::uint64_t codes = d->codes;
-  // The words go out first bit lowest, as they are; one pass puts their bits in stream order once
-  // the loop is over, which costs less than doing it for every store.
+  // The last bit of the word before was a stop bit (its remainder is bit 0 of this one).
+  std::uint64_t stopCarry = 0;
+  // The stream bit after the last code that has ended.
+  std::size_t ended = start;
   const auto append = [&](std::uint64_t bits, unsigned count) {
     const std::uint64_t head = word | (bits << used);
     std::memcpy(out + filled, &head, sizeof head);
@@ -485,21 +518,18 @@ RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
     word = (((bits >> (63 - used)) >> 1) & complete) | (head & ~complete);
     used = end & 63;
   };
-  while ((position >> 3) <= inputStop && filled <= roomStop) {
-    const std::uint64_t bits = (LoadStreamOrder(in + (position >> 3)) >> (position & 7)) & kWindow;
-    const std::uint64_t zeros = ~bits & kWindow;
+  // One word of input, at stream byte `at`, its bits before `valid` left out.
+  const auto decodeWord = [&](std::uint64_t bits, std::uint64_t valid,
+                              std::size_t at) RLEGOLOMB_TARGET_BMI {
+    // Zeros that may be stop bits: not bit 0 when it is a remainder.
+    const std::uint64_t zeros = ~bits & valid & ~stopCarry;
     // Stretches of zeros, and those that start at an even offset: adding their first bits clears
     // exactly them.
     const std::uint64_t starts = zeros & ~(zeros << 1);
     const std::uint64_t evenStretches = zeros & ~(zeros + (starts & kEvenBits));
     const std::uint64_t stops = (evenStretches & kEvenBits) | ((zeros ^ evenStretches) & ~kEvenBits);
-    const std::uint64_t tails = (stops << 1) & kWindow;
-    if (tails == 0) [[unlikely]] {
-      break;  // no code ends in the window
-    }
-    const unsigned last = 63 - static_cast<unsigned>(std::countl_zero(tails));
-    const std::uint64_t taken = (std::uint64_t{2} << last) - 1;
-    const std::uint64_t ones = bits & ~tails & taken;
+    const std::uint64_t tails = (stops << 1) | stopCarry;
+    const std::uint64_t ones = bits & valid & ~tails;
     const std::uint64_t tailOnes = bits & tails;
     // The value of each bit's code: flipped once per code before it.
     const std::uint64_t value = PrefixXor(tails << 1) ^ fill;
@@ -513,22 +543,52 @@ RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
                                           static_cast<std::uint32_t>(tailOnes >> 32), &count2);
     append(out1, count1);
     append(out2, count2);
-    const auto ended = static_cast<unsigned>(std::popcount(tails));
-    codes += ended;
-    fill ^= std::uint64_t{0} - (ended & 1u);
-    position += last + 1;
+    const auto endedHere = static_cast<unsigned>(std::popcount(tails));
+    codes += endedHere;
+    fill ^= std::uint64_t{0} - (endedHere & 1u);
+    if (tails != 0) {
+      ended = 8 * at + 64 - static_cast<std::size_t>(std::countl_zero(tails));
+    }
+    stopCarry = stops >> 63;
+  };
+  // The first word, from the container's first bit on.
+  decodeWord(LoadStreamOrder(in + byte), ~std::uint64_t{0} << (start & 7), byte);
+  byte += 8;
+  // The others through a block of bytes in stream order, bit-reversed a block at a time (the masks
+  // for it would otherwise take registers that the loop needs).
+  alignas(16) std::uint8_t reversed[kReversedBlockBytes];
+  while (byte <= inputStop && filled <= roomStop && 8 * byte < ended + kLongestOnesHere) {
+    const std::size_t blockBytes =
+        std::min<std::size_t>(kReversedBlockBytes, (inputStop + 8 - byte) & ~std::size_t{7});
+    ReverseBitsOfBlock(in + byte, blockBytes, reversed);
+    std::size_t at = 0;
+    do {
+      std::uint64_t bits;
+      std::memcpy(&bits, reversed + at, sizeof bits);
+      decodeWord(bits, ~std::uint64_t{0}, byte + at);
+      at += 8;
+    } while (at < blockBytes && filled <= roomStop && 8 * (byte + at) < ended + kLongestOnesHere);
+    byte += at;
   }
+  // Everything in memory; the output of the code not yet ended taken back: two bits for each of
+  // its ones, which are the bits after `ended` but its stop bit (when the last word ended in it).
+  std::memcpy(out + filled, &word, sizeof word);
+  const std::size_t takenBack = 8 * byte > ended ? 2 * (8 * byte - ended - stopCarry) : 0;
+  const std::size_t kept = 8 * filled + used - takenBack;
+  filled = kept >> 3;
+  used = kept & 7;
+  word = out[filled] & ((1u << used) - 1);
   for (std::size_t at = w->pos; at < filled; at += 8) {
     std::uint64_t stored;
     std::memcpy(&stored, out + at, sizeof stored);
     StoreStreamOrder(out + at, stored);
   }
-  // Back to the record's forms: the container holds the bits from `position` to a byte boundary.
-  const std::size_t byte = position >> 3;
-  const unsigned skip = position & 7;
-  d->inBits = (LoadBigEndian(in + byte) & ~std::uint64_t{0xFF}) << skip;
+  // Back to the record's forms: the container holds the bits from `ended` to a byte boundary.
+  const std::size_t next = ended >> 3;
+  const unsigned skip = ended & 7;
+  d->inBits = (LoadBigEndian(in + next) & ~std::uint64_t{0xFF}) << skip;
   d->inCount = kRefilledBits - skip;
-  w->next = byte + 7;
+  w->next = next + 7;
   d->outBits = ReverseBits(word);
   d->outCount = used;
   d->bytesOut += filled - w->pos;
