@@ -38,6 +38,7 @@
 #include "cpu.h"
 #include "decoder_state.h"
 #include "format.h"
+#include "reverse_block.h"
 #include "rlegolomb.h"
 
 namespace rlegolomb {
@@ -442,38 +443,11 @@ template <bool kGrouped>
 // from the last code that has. A quotient of kLongestOnesHere ones goes to the general loop, which
 // also writes nothing for the runs that are too long (2q + 1 past 2^31 - 1).
 constexpr std::uint64_t kLongestOnesHere = std::uint64_t{1} << 16;
-constexpr std::size_t kReversedBlockBytes = 512;
-
-// The bits of each of 16 bytes reversed, by halves of bytes: a shuffle of a 16-entry table
-// reverses 16 of them at once.
-[[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline __m128i ReverseBitsOf16(__m128i x) {
-  const __m128i reversedNibbles = _mm_setr_epi8(0x0, 0x8, 0x4, 0xC, 0x2, 0xA, 0x6, 0xE, 0x1, 0x9,
-                                                0x5, 0xD, 0x3, 0xB, 0x7, 0xF);
-  const __m128i low = _mm_set1_epi8(0x0F);
-  const __m128i lows = _mm_shuffle_epi8(reversedNibbles, _mm_and_si128(x, low));
-  const __m128i highs =
-      _mm_shuffle_epi8(reversedNibbles, _mm_and_si128(_mm_srli_epi16(x, 4), low));
-  return _mm_or_si128(_mm_slli_epi16(lows, 4), highs);
-}
-
-// bytes[0, size) with the bits of each byte reversed, into `to`; size is a multiple of 8.
-[[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline void ReverseBitsOfBlock(
-    const std::uint8_t* bytes, std::size_t size, std::uint8_t* to) {
-  std::size_t at = 0;
-  for (; at + 16 <= size; at += 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
-    _mm_store_si128(reinterpret_cast<__m128i*>(to + at), ReverseBitsOf16(x));
-  }
-  if (at < size) {
-    const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + at));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + at), ReverseBitsOf16(x));
-  }
-}
 
 // Bit j is the XOR of bits 0..j: the low half of the carry-less product with a word of ones.
 [[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline std::uint64_t PrefixXor(std::uint64_t x) {
-  const __m128i product = _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(x)),
-                                               _mm_set1_epi64x(-1), 0);
+  const __m128i product =
+      _mm_clmulepi64_si128(_mm_cvtsi64_si128(static_cast<long long>(x)), _mm_set1_epi64x(-1), 0);
   return static_cast<std::uint64_t>(_mm_cvtsi128_si64(product));
 }
 
@@ -481,9 +455,9 @@ constexpr std::uint64_t kEvenBits = 0x5555555555555555u;
 // The output bits of 32 input bits: `value`, `ones` (quotient ones) and `tails` (remainder ones)
 // by input bit. Returns them first bit lowest, and their count in *count (0..64).
 [[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline std::uint64_t ExpandHalf(std::uint32_t value,
-                                                                             std::uint32_t ones,
-                                                                             std::uint32_t tails,
-                                                                             unsigned* count) {
+                                                                            std::uint32_t ones,
+                                                                            std::uint32_t tails,
+                                                                            unsigned* count) {
   const std::uint64_t slots = _pdep_u64(value, kEvenBits) * 3;
   const std::uint64_t kept = _pdep_u64(ones, kEvenBits) * 3 | _pdep_u64(tails, kEvenBits);
   *count = static_cast<unsigned>(std::popcount(kept));
@@ -527,7 +501,8 @@ RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
     // exactly them.
     const std::uint64_t starts = zeros & ~(zeros << 1);
     const std::uint64_t evenStretches = zeros & ~(zeros + (starts & kEvenBits));
-    const std::uint64_t stops = (evenStretches & kEvenBits) | ((zeros ^ evenStretches) & ~kEvenBits);
+    const std::uint64_t stops =
+        (evenStretches & kEvenBits) | ((zeros ^ evenStretches) & ~kEvenBits);
     const std::uint64_t tails = (stops << 1) | stopCarry;
     const std::uint64_t ones = bits & valid & ~tails;
     const std::uint64_t tailOnes = bits & tails;
@@ -535,12 +510,12 @@ RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
     const std::uint64_t value = PrefixXor(tails << 1) ^ fill;
     unsigned count1;
     unsigned count2;
-    const std::uint64_t out1 = ExpandHalf(static_cast<std::uint32_t>(value),
-                                          static_cast<std::uint32_t>(ones),
-                                          static_cast<std::uint32_t>(tailOnes), &count1);
-    const std::uint64_t out2 = ExpandHalf(static_cast<std::uint32_t>(value >> 32),
-                                          static_cast<std::uint32_t>(ones >> 32),
-                                          static_cast<std::uint32_t>(tailOnes >> 32), &count2);
+    const std::uint64_t out1 =
+        ExpandHalf(static_cast<std::uint32_t>(value), static_cast<std::uint32_t>(ones),
+                   static_cast<std::uint32_t>(tailOnes), &count1);
+    const std::uint64_t out2 =
+        ExpandHalf(static_cast<std::uint32_t>(value >> 32), static_cast<std::uint32_t>(ones >> 32),
+                   static_cast<std::uint32_t>(tailOnes >> 32), &count2);
     append(out1, count1);
     append(out2, count2);
     const auto endedHere = static_cast<unsigned>(std::popcount(tails));
@@ -676,7 +651,7 @@ rlegolomb_status Decode(rlegolomb_decoder* d, Window* w, bool final) {
         }
       } else
 #endif
-      if (d->bitManipulation) {
+          if (d->bitManipulation) {
         d->grouped ? DecodeFastBmi<true>(d, w) : DecodeFastBmi<false>(d, w);
       } else {
         d->grouped ? DecodeFast<true>(d, w) : DecodeFast<false>(d, w);

@@ -27,6 +27,7 @@
 #include "cpu.h"
 #include "encoder_state.h"
 #include "format.h"
+#include "reverse_block.h"
 #include "rlegolomb.h"
 #include "run_scan.h"
 
@@ -129,8 +130,8 @@ constexpr std::uint64_t LongestFieldRun(const CodeShape& shape) {
   if (!shape.usesQuotient) {
     return shape.longest;
   }
-  const std::uint64_t byQuotient =
-      (std::uint64_t{32} - static_cast<std::uint64_t>(shape.shift)) << shape.shift;  // q <= 31 - k
+  const std::uint64_t byQuotient = (std::uint64_t{32} - static_cast<std::uint64_t>(shape.shift))
+                                   << shape.shift;  // q <= 31 - k
   return std::min(shape.longest, byQuotient - 1);
 }
 
@@ -244,8 +245,8 @@ constexpr std::size_t kOneBitRoomBytes = 32 + kLongestRunHere / 16 + 8;
 // The code bits of 21 input bits from their masks (`odd`: at an odd offset in its run; `last`:
 // its run's last bit), first bit lowest, and their count in *count.
 [[gnu::always_inline]] RLEGOLOMB_TARGET_BMI inline std::uint64_t CodeHalfStep(std::uint64_t odd,
-                                                                               std::uint64_t last,
-                                                                               unsigned* count) {
+                                                                              std::uint64_t last,
+                                                                              unsigned* count) {
   const std::uint64_t o = _pdep_u64(odd, kFirstSlots);
   const std::uint64_t l = _pdep_u64(last, kFirstSlots);
   const std::uint64_t value = o | ((l & ~o) << 1);  // slot 0: the 1 of an odd offset; slot 1: r = 1
@@ -302,33 +303,45 @@ RLEGOLOMB_TARGET_BMI void EncodeOneBit(rlegolomb_encoder* e, Window* w) {
     runBefore = 0;
   }
   std::size_t at = position;
+  // The input goes through a block of bytes in stream order, bit-reversed a block at a time.
+  alignas(16) std::uint8_t reversed[kReversedBlockBytes];
   while (at + kStepBits <= lastPosition && pos <= roomStop && runBefore < kLongestRunHere) {
-    const std::uint64_t window = LoadStreamOrder(in + (at >> 3)) >> (at & 7);
-    const std::uint64_t ones = window & kStepMask;
-    const std::uint64_t zeros = ~window & kStepMask;
-    const std::uint64_t after = (window >> kStepBits) & 1;
-    // Where each stretch starts; the one at bit 0 started runBefore bits earlier.
-    const std::uint64_t starts = (ones & ~(ones << 1)) | (zeros & ~(zeros << 1));
-    const std::uint64_t evenStarts = starts & kEvenPositions & ~(runBefore & 1);
-    const std::uint64_t evenStretches = (ones & ~(ones + (evenStarts & ones))) |
-                                        (zeros & ~(zeros + (evenStarts & zeros)));
-    const std::uint64_t odd = evenStretches ^ kEvenPositions;
-    const std::uint64_t last = (ones ^ ((ones >> 1) | (after << (kStepBits - 1)))) & kStepMask;
-    unsigned count1;
-    unsigned count2;
-    const std::uint64_t bits1 = CodeHalfStep(odd, last, &count1);
-    const std::uint64_t bits2 =
-        CodeHalfStep(odd >> (kStepBits / 2), last >> (kStepBits / 2), &count2);
-    append(bits1, count1);
-    append(bits2, count2);
-    // The run of the next step's bit 0: none of it yet if this step's last bit ended its run;
-    // else its bits in this step (all of them when no run starts after bit 0), and those before.
-    const std::uint64_t later = (ones ^ (ones << 1)) & kStepMask & ~std::uint64_t{1};
-    const std::uint64_t sinceStart =
-        later != 0 ? kStepBits - (63 - static_cast<std::uint64_t>(std::countl_zero(later)))
-                   : runBefore + kStepBits;
-    runBefore = (last >> (kStepBits - 1)) != 0 ? 0 : sinceStart;
-    at += kStepBits;
+    // At least 13 bytes are left from here (a step and its load), so the block takes a step.
+    const std::size_t blockStart = at >> 3;
+    const std::size_t blockBytes =
+        std::min<std::size_t>(kReversedBlockBytes, w->size - blockStart) & ~std::size_t{7};
+    ReverseBitsOfBlock(in + blockStart, blockBytes, reversed);
+    do {
+      std::uint64_t loaded;
+      std::memcpy(&loaded, reversed + ((at >> 3) - blockStart), sizeof loaded);
+      const std::uint64_t window = loaded >> (at & 7);
+      const std::uint64_t ones = window & kStepMask;
+      const std::uint64_t zeros = ~window & kStepMask;
+      const std::uint64_t after = (window >> kStepBits) & 1;
+      // Where each stretch starts; the one at bit 0 started runBefore bits earlier.
+      const std::uint64_t starts = (ones & ~(ones << 1)) | (zeros & ~(zeros << 1));
+      const std::uint64_t evenStarts = starts & kEvenPositions & ~(runBefore & 1);
+      const std::uint64_t evenStretches =
+          (ones & ~(ones + (evenStarts & ones))) | (zeros & ~(zeros + (evenStarts & zeros)));
+      const std::uint64_t odd = evenStretches ^ kEvenPositions;
+      const std::uint64_t last = (ones ^ ((ones >> 1) | (after << (kStepBits - 1)))) & kStepMask;
+      unsigned count1;
+      unsigned count2;
+      const std::uint64_t bits1 = CodeHalfStep(odd, last, &count1);
+      const std::uint64_t bits2 =
+          CodeHalfStep(odd >> (kStepBits / 2), last >> (kStepBits / 2), &count2);
+      append(bits1, count1);
+      append(bits2, count2);
+      // The run of the next step's bit 0: none of it yet if this step's last bit ended its run;
+      // else its bits in this step (all of them when no run starts after bit 0), and those before.
+      const std::uint64_t later = (ones ^ (ones << 1)) & kStepMask & ~std::uint64_t{1};
+      const std::uint64_t sinceStart =
+          later != 0 ? kStepBits - (63 - static_cast<std::uint64_t>(std::countl_zero(later)))
+                     : runBefore + kStepBits;
+      runBefore = (last >> (kStepBits - 1)) != 0 ? 0 : sinceStart;
+      at += kStepBits;
+    } while (at + kStepBits <= lastPosition && (at >> 3) + 8 <= blockStart + blockBytes &&
+             pos <= roomStop && runBefore < kLongestRunHere);
   }
   // Everything in memory, the unfinished run's ones taken back, the bytes put in stream order; the
   // bits of the last partial byte stay in the accumulator.
