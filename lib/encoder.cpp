@@ -524,56 +524,16 @@ const std::array<std::uint64_t, kExponentClasses>& StreamBits(const rlegolomb_si
   return s->streamBits;
 }
 
-// Words with at least this many runs starting in them are counted a byte at a time by table
-// (short runs: halftones, noise), the others a run at a time by their edges.
-constexpr int kDenseWordEdges = 16;
-
-// What a byte's bits say about its runs, first bit at the top: the bits of the run it starts with
-// (8 when it is all one value), of the run it ends with, and how many runs of each length 1..6
-// lie wholly inside it (touching neither end), as counts in bytes 1..6 of `inside`.
-struct ByteRuns {
-  std::uint64_t inside;
-  std::uint8_t lead;
-  std::uint8_t trail;
-};
-
-constexpr std::array<ByteRuns, 256> MakeByteRuns() {
-  std::array<ByteRuns, 256> table{};
-  for (unsigned byte = 0; byte < 256; ++byte) {
-    ByteRuns runs{0, 0, 0};
-    unsigned start = 0;
-    for (unsigned at = 1; at <= 8; ++at) {
-      const bool ends = at == 8 || ((byte >> (8 - at)) & 1) != ((byte >> (7 - at)) & 1);
-      if (!ends) {
-        continue;
-      }
-      const unsigned length = at - start;
-      if (start == 0) {
-        runs.lead = static_cast<std::uint8_t>(length);
-      } else if (at != 8) {
-        runs.inside += std::uint64_t{1} << (8 * length);
-      }
-      if (at == 8) {
-        runs.trail = static_cast<std::uint8_t>(length);
-      }
-      start = at;
-    }
-    table[byte] = runs;
-  }
-  return table;
-}
-
-constexpr std::array<ByteRuns, 256> kByteRuns = MakeByteRuns();
-static_assert(kByteRuns[0x00].lead == 8 && kByteRuns[0x00].trail == 8);
-static_assert(kByteRuns[0xB5].lead == 1 && kByteRuns[0xB5].trail == 1 &&  // 1 0 11 0 1 0 1
-              kByteRuns[0xB5].inside == (std::uint64_t{4} << 8 | std::uint64_t{1} << 16));
+// Words with at least this many runs starting in them are counted by run length, a length at a
+// time (short runs: halftones, noise), the others a run at a time by their edges.
+constexpr int kDenseWordEdges = 12;
+// ... and of those, runs up to this long are counted by length, all of the word's at once.
+constexpr unsigned kCountedAtOnce = 10;
 
 // The runs of a piece into the sizer's tables; once for the baseline processor and once for one
 // with BMI2 and LZCNT (see cpu.h). Whole words of the piece go here: a word of one value adds to
 // the run; a word of a few runs is taken a run at a time, by its edges, as the run finder does; a
-// word of many short runs a byte at a time, each byte's runs from the table: the run that goes on
-// into the byte ends with its first run, the runs inside it are counted all at once, and its last
-// run goes on. The rest of the piece goes through the run finder.
+// word of many short runs by length (below). The rest of the piece goes through the run finder.
 [[gnu::always_inline]] inline void CountRunsBody(rlegolomb_sizer* s, const std::uint8_t* in,
                                                  std::size_t size) {
   std::size_t next = 0;
@@ -604,15 +564,15 @@ static_assert(kByteRuns[0xB5].lead == 1 && kByteRuns[0xB5].trail == 1 &&  // 1 0
         length += 64;
         continue;
       }
-      // Bit 63 - j: stream bit j starts a run.
-      const std::uint64_t starts = bits ^ (bits >> 1);
+      // Bit j: stream bit j starts a run (reversed, first bit lowest).
+      const std::uint64_t edges = ReverseBits(bits ^ (bits >> 1));
       value = word & 1;
-      if (std::popcount(starts) < kDenseWordEdges) {
-        std::uint64_t edges = ReverseBits(starts);
+      if (std::popcount(edges) < kDenseWordEdges) {
+        std::uint64_t left = edges;
         std::uint64_t start = 0;
-        while (edges != 0) {
-          const auto at = static_cast<std::uint64_t>(std::countr_zero(edges));
-          edges &= edges - 1;
+        while (left != 0) {
+          const auto at = static_cast<std::uint64_t>(std::countr_zero(left));
+          left &= left - 1;
           count(length + (at - start));
           length = 0;
           start = at;
@@ -620,22 +580,26 @@ static_assert(kByteRuns[0xB5].lead == 1 && kByteRuns[0xB5].trail == 1 &&  // 1 0
         length += 64 - start;
         continue;
       }
-      // Without a branch on the bits: each byte counts two runs, one of them or both of length
-      // 0 (which the sizes leave out) when no run ends there.
-      std::uint64_t inside = 0;
-      for (int byte = 0; byte < 8; ++byte) {
-        const ByteRuns& runs = kByteRuns[(word >> (56 - 8 * byte)) & 0xFF];
-        // All ones when a run starts with the byte: the one before ended with the byte before.
-        const std::uint64_t ended = 0 - ((starts >> (63 - 8 * byte)) & 1);
-        count(length & ended);
-        length &= ~ended;
-        const std::uint64_t one = 0 - std::uint64_t{runs.lead == 8};  // the byte is of one value
-        count((length + runs.lead) & ~one);
-        inside += runs.inside;
-        length = ((length + 8) & one) | (runs.trail & ~one);
+      // Many short runs: the run carried in ends at the first edge, the last one goes on; those
+      // between two edges of the word are counted by length at once for lengths up to
+      // kCountedAtOnce (a run of length L starts at an edge with the next edge L bits on and none
+      // between), and one by one beyond.
+      const auto first = static_cast<std::uint64_t>(std::countr_zero(edges));
+      const auto last = static_cast<std::uint64_t>(63 - std::countl_zero(edges));
+      count(length + first);
+      length = 64 - last;
+      std::uint64_t noEdgeYet = edges;  // edges with no edge in the L - 1 bits after them
+      for (unsigned run = 1; run <= kCountedAtOnce; ++run) {
+        s->shortRuns[run % kShortRunLanes][run] +=
+            static_cast<std::uint64_t>(std::popcount(noEdgeYet & (edges >> run)));
+        noEdgeYet &= ~(edges >> run);
       }
-      for (std::uint64_t run = 1; run <= 6; ++run) {
-        s->shortRuns[0][run] += (inside >> (8 * run)) & 0xFF;
+      // The longer ones: edges with none in the kCountedAtOnce bits after them, but the last.
+      for (std::uint64_t longer = noEdgeYet & ~(std::uint64_t{1} << last); longer != 0;
+           longer &= longer - 1) {
+        const auto at = static_cast<std::uint64_t>(std::countr_zero(longer));
+        const std::uint64_t after = edges & ~((std::uint64_t{2} << at) - 1);
+        count(static_cast<std::uint64_t>(std::countr_zero(after)) - at);
       }
     }
     scan->value = value;
