@@ -173,12 +173,21 @@ TEST(CompressPathsTest, BothPathsMeasureTheSameSizes) {
     CloseInputBitFile(input);
     EXPECT_EQ(simple.inputBytes, file.bytes.size());
     for (const std::size_t blockBytes : kBlockSizes) {
-      input = OpenInputBitFile(path.c_str());
-      ASSERT_NE(input, nullptr);
-      const StreamSizes fast = MeasureStreamsFast(input, blockBytes);
-      CloseInputBitFile(input);
-      EXPECT_EQ(fast.bits, simple.bits) << file.name << ", block " << blockBytes;
-      EXPECT_EQ(fast.inputBytes, simple.inputBytes) << file.name << ", block " << blockBytes;
+      // In one pass, and in two halves on two threads for any file (split above 0 bytes).
+      for (const std::uint64_t splitAbove : {kSplitMeasureBytes, std::uint64_t{0}}) {
+        input = OpenInputBitFile(path.c_str());
+        ASSERT_NE(input, nullptr);
+        const StreamSizes fast = MeasureStreamsFast(input, blockBytes, splitAbove);
+        const std::string where = file.name + ", block " + std::to_string(blockBytes) +
+                                  (splitAbove == 0 ? ", halves" : "");
+        // Left as the bit reader leaves a file read to its end.
+        EXPECT_EQ(input->buffer, EOF) << where;
+        EXPECT_EQ(input->mask, 0x40) << where;
+        EXPECT_TRUE(InputEnded(input)) << where;
+        CloseInputBitFile(input);
+        EXPECT_EQ(fast.bits, simple.bits) << where;
+        EXPECT_EQ(fast.inputBytes, simple.inputBytes) << where;
+      }
     }
   }
 }

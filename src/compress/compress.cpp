@@ -2,9 +2,15 @@
 // code writer) and a fast one (the library's sizer and encoder over blocks of the files).
 #include "compress/compress.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "compress/rice_code.h"
 #include "compress/runs.h"
@@ -87,7 +93,124 @@ void EndBlockInput(BitFile* input) {
   input->mask = 0x40;
 }
 
-StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes) {
+namespace {
+
+// The second half of a regular file measured on a second thread: its bytes from `offset` to
+// `end`, read with pread (the stream's position is the first thread's). `complete` once every
+// byte came; otherwise the first thread reads them itself, as without the thread.
+struct SecondHalf {
+  int descriptor;
+  std::uint64_t offset;
+  std::uint64_t end;
+  std::size_t blockBytes;
+  rlegolomb_sizer* sizer;
+  std::uint8_t* block;
+  bool complete;
+};
+
+void MeasureSecondHalf(SecondHalf* half) {
+  for (std::uint64_t at = half->offset; at < half->end;) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(half->blockBytes, half->end - at));
+    const ssize_t got = pread(half->descriptor, half->block, want, static_cast<off_t>(at));
+    if (got != static_cast<ssize_t>(want)) {
+      return;  // an error, or the file is shorter than it was
+    }
+    rlegolomb_sizer_update(half->sizer, half->block, want);
+    at += want;
+  }
+  half->complete = true;
+}
+
+// Where the file at `descriptor`, of `size` bytes, can be cut in two near its middle so that each
+// half is measured on its own: a byte boundary with a run starting there (the bit before it and
+// the bit after differ), so that no run crosses it. 0 when none is found near the middle.
+std::uint64_t FindSplit(int descriptor, std::uint64_t size) {
+  std::uint8_t bytes[4096];
+  const std::uint64_t from = size / 2 - 1;
+  const ssize_t got = pread(descriptor, bytes, sizeof bytes, static_cast<off_t>(from));
+  for (ssize_t at = 1; at < got; ++at) {
+    if ((bytes[at - 1] & 1) != (bytes[at] >> 7)) {
+      return from + static_cast<std::uint64_t>(at);
+    }
+  }
+  return 0;
+}
+
+// Reads `input` from its position to its end into `sizer`, as the single pass does.
+void MeasureRest(BitFile* input, rlegolomb_sizer* sizer, std::uint8_t* block,
+                 std::size_t blockBytes) {
+  for (bool last = false; !last;) {
+    rlegolomb_sizer_update(sizer, block, ReadInputBlock(input, block, blockBytes, &last));
+  }
+}
+
+// The two halves of a large regular file at once, on two threads, cut where a run starts: the
+// sizes of the whole are the sizes of the halves added, with the header and the first value once.
+// Gives the same sizes and leaves `input` as the single pass does (false, with nothing read, when
+// the file is not such a file or no thread can be started).
+bool MeasureInHalves(BitFile* input, rlegolomb_sizer* first, std::uint8_t* block,
+                     std::size_t blockBytes, std::uint64_t splitAbove, StreamSizes* sizes) {
+  const int descriptor = fileno(input->stream);
+  struct stat status {};
+  if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+      std::ftell(input->stream) != 0 || static_cast<std::uint64_t>(status.st_size) < splitAbove ||
+      status.st_size < 4) {
+    return false;
+  }
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  const std::uint64_t split = FindSplit(descriptor, size);
+  if (split == 0) {
+    return false;
+  }
+  SecondHalf half{descriptor, split, size, blockBytes, rlegolomb_sizer_create(),
+                  static_cast<std::uint8_t*>(std::malloc(blockBytes)), false};
+  std::thread second;
+  if (half.sizer != nullptr && half.block != nullptr) {
+    try {
+      second = std::thread(MeasureSecondHalf, &half);
+    } catch (const std::system_error&) {
+    }
+  }
+  if (!second.joinable()) {
+    rlegolomb_sizer_free(half.sizer);
+    std::free(half.block);
+    return false;
+  }
+  // The first half here, through the stream; a short read ends the file here, as in one pass.
+  bool ended = false;
+  for (std::uint64_t at = 0; at < split && !ended;) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, split - at));
+    const std::size_t got = InputBytes(input, block, want);
+    rlegolomb_sizer_update(first, block, got);
+    at += got;
+    ended = got < want;
+  }
+  second.join();
+  rlegolomb_sizer* last = first;
+  if (!ended) {
+    if (half.complete && std::fseek(input->stream, static_cast<long>(size), SEEK_SET) == 0) {
+      last = half.sizer;  // on from the end of the second half, should the file have grown
+    }
+    MeasureRest(input, last, block, blockBytes);
+  }
+  EndBlockInput(input);
+  for (int c = 0; c < kExponentClasses; ++c) {
+    auto& bits = sizes->bits[static_cast<std::size_t>(c)];
+    bits = rlegolomb_sizer_stream_bits(first, c);
+    if (last != first) {
+      bits += rlegolomb_sizer_stream_bits(half.sizer, c) - kStreamStartBits;
+    }
+  }
+  sizes->inputBytes = rlegolomb_sizer_input_bytes(first) +
+                      (last != first ? rlegolomb_sizer_input_bytes(half.sizer) : 0);
+  rlegolomb_sizer_free(half.sizer);
+  std::free(half.block);
+  return true;
+}
+
+}  // namespace
+
+StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes, std::uint64_t splitAbove) {
   assert(blockBytes >= 8 && blockBytes % 8 == 0);
   rlegolomb_sizer* sizer = rlegolomb_sizer_create();
   auto* block = static_cast<std::uint8_t*>(std::malloc(blockBytes));
@@ -96,15 +219,15 @@ StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes) {
     rlegolomb_sizer_free(sizer);
     return MeasureStreamsSimple(input);
   }
-  for (bool last = false; !last;) {
-    rlegolomb_sizer_update(sizer, block, ReadInputBlock(input, block, blockBytes, &last));
-  }
-  EndBlockInput(input);
   StreamSizes sizes{};
-  for (int c = 0; c < kExponentClasses; ++c) {
-    sizes.bits[static_cast<std::size_t>(c)] = rlegolomb_sizer_stream_bits(sizer, c);
+  if (!MeasureInHalves(input, sizer, block, blockBytes, splitAbove, &sizes)) {
+    MeasureRest(input, sizer, block, blockBytes);
+    EndBlockInput(input);
+    for (int c = 0; c < kExponentClasses; ++c) {
+      sizes.bits[static_cast<std::size_t>(c)] = rlegolomb_sizer_stream_bits(sizer, c);
+    }
+    sizes.inputBytes = rlegolomb_sizer_input_bytes(sizer);
   }
-  sizes.inputBytes = rlegolomb_sizer_input_bytes(sizer);
   std::free(block);
   rlegolomb_sizer_free(sizer);
   return sizes;

@@ -16,6 +16,9 @@ using rlegolomb::StreamBytes;
 // The block size of the block paths: large enough that a read or a write costs little next to the
 // work on its bytes, small enough that memory use stays flat.
 inline constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+// A regular file of at least this many bytes is measured in two halves at once, on two threads,
+// cut where a run starts near its middle.
+inline constexpr std::uint64_t kSplitMeasureBytes = std::uint64_t{4} << 20;
 
 // What the stream of a file would take at each k, counted exactly by one pass over the file.
 struct StreamSizes {
@@ -62,7 +65,8 @@ CompressResult CompressFile(BitFile* input, BitFile* output, int k);
 // Their memory use is a block for measuring and two for writing; without memory for them, or for
 // an output record in the middle of a byte, they take the simple path.
 StreamSizes MeasureStreamsSimple(BitFile* input);
-StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes = kBlockBytes);
+StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes = kBlockBytes,
+                               std::uint64_t splitAbove = kSplitMeasureBytes);
 CompressResult CompressFileSimple(BitFile* input, BitFile* output, int k);
 CompressResult CompressFileFast(BitFile* input, BitFile* output, int k,
                                 std::size_t blockBytes = kBlockBytes);
