@@ -466,32 +466,19 @@ constexpr std::uint64_t kEvenBits = 0x5555555555555555u;
 
 RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
   const std::uint8_t* const in = w->in;
-  std::uint8_t* const out = w->out;
   const std::size_t inputStop = w->size - kFastInputBytes;  // callers check size >= 16
   const std::size_t roomStop = w->end - kFastOutputBytes;   // and end >= 64
   // The container's first valid bit, stream bit 8 * next - count, starts a code; the words start
   // at its byte, with the bits before it left out.
   const std::size_t start = 8 * w->next - d->inCount;
   std::size_t byte = start >> 3;
-  // Output, first bit lowest: `used` bits of `word` wait.
-  std::uint64_t word = ReverseBits(d->outBits);
-  unsigned used = d->outCount;
-  std::size_t filled = w->pos;
+  ReversedOutput output = StartReversedOutput(w->out, w->pos, d->outBits, d->outCount);
   std::uint64_t fill = d->runMask;
   std::uint64_t codes = d->codes;
   // The last bit of the word before was a stop bit (its remainder is bit 0 of this one).
   std::uint64_t stopCarry = 0;
   // The stream bit after the last code that has ended.
   std::size_t ended = start;
-  const auto append = [&](std::uint64_t bits, unsigned count) {
-    const std::uint64_t head = word | (bits << used);
-    std::memcpy(out + filled, &head, sizeof head);
-    const unsigned end = used + count;  // 0..127
-    const std::uint64_t complete = std::uint64_t{0} - std::uint64_t{end >= 64};
-    filled += complete & 8;
-    word = (((bits >> (63 - used)) >> 1) & complete) | (head & ~complete);
-    used = end & 63;
-  };
   // One word of input, at stream byte `at`, its bits before `valid` left out.
   const auto decodeWord = [&](std::uint64_t bits, std::uint64_t valid,
                               std::size_t at) RLEGOLOMB_TARGET_BMI {
@@ -516,8 +503,8 @@ RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
     const std::uint64_t out2 =
         ExpandHalf(static_cast<std::uint32_t>(value >> 32), static_cast<std::uint32_t>(ones >> 32),
                    static_cast<std::uint32_t>(tailOnes >> 32), &count2);
-    append(out1, count1);
-    append(out2, count2);
+    AppendReversed(&output, out1, count1);
+    AppendReversed(&output, out2, count2);
     const auto endedHere = static_cast<unsigned>(std::popcount(tails));
     codes += endedHere;
     fill ^= std::uint64_t{0} - (endedHere & 1u);
@@ -532,7 +519,7 @@ RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
   // The others through a block of bytes in stream order, bit-reversed a block at a time (the masks
   // for it would otherwise take registers that the loop needs).
   alignas(16) std::uint8_t reversed[kReversedBlockBytes];
-  while (byte <= inputStop && filled <= roomStop && 8 * byte < ended + kLongestOnesHere) {
+  while (byte <= inputStop && output.pos <= roomStop && 8 * byte < ended + kLongestOnesHere) {
     const std::size_t blockBytes =
         std::min<std::size_t>(kReversedBlockBytes, (inputStop + 8 - byte) & ~std::size_t{7});
     ReverseBitsOfBlock(in + byte, blockBytes, reversed);
@@ -542,30 +529,20 @@ RLEGOLOMB_TARGET_BMI void DecodeFastOneBit(rlegolomb_decoder* d, Window* w) {
       std::memcpy(&bits, reversed + at, sizeof bits);
       decodeWord(bits, ~std::uint64_t{0}, byte + at);
       at += 8;
-    } while (at < blockBytes && filled <= roomStop && 8 * (byte + at) < ended + kLongestOnesHere);
+    } while (at < blockBytes && output.pos <= roomStop &&
+             8 * (byte + at) < ended + kLongestOnesHere);
     byte += at;
   }
   // Everything in memory; the output of the code not yet ended taken back: two bits for each of
   // its ones, which are the bits after `ended` but its stop bit (when the last word ended in it).
-  std::memcpy(out + filled, &word, sizeof word);
   const std::size_t takenBack = 8 * byte > ended ? 2 * (8 * byte - ended - stopCarry) : 0;
-  const std::size_t kept = 8 * filled + used - takenBack;
-  filled = kept >> 3;
-  used = kept & 7;
-  word = out[filled] & ((1u << used) - 1);
-  for (std::size_t at = w->pos; at < filled; at += 8) {
-    std::uint64_t stored;
-    std::memcpy(&stored, out + at, sizeof stored);
-    StoreStreamOrder(out + at, stored);
-  }
+  const std::size_t filled = FinishReversedOutput(&output, takenBack, &d->outBits, &d->outCount);
   // Back to the record's forms: the container holds the bits from `ended` to a byte boundary.
   const std::size_t next = ended >> 3;
   const unsigned skip = ended & 7;
   d->inBits = (LoadBigEndian(in + next) & ~std::uint64_t{0xFF}) << skip;
   d->inCount = kRefilledBits - skip;
   w->next = next + 7;
-  d->outBits = ReverseBits(word);
-  d->outCount = used;
   d->bytesOut += filled - w->pos;
   w->pos = filled;
   d->runMask = fill;

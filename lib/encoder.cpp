@@ -276,18 +276,11 @@ RLEGOLOMB_TARGET_BMI void EncodeOneBit(rlegolomb_encoder* e, Window* w) {
   const auto bitAt = [in](std::size_t at) { return (in[at >> 3] >> (7 - (at & 7))) & 1u; };
   // A load there reads the piece's last byte; so does the scan's word after the loop.
   const std::size_t lastPosition = 8 * (w->size - 8);
-  std::uint64_t word = ReverseBits(e->acc);
-  unsigned used = static_cast<unsigned>(e->accBits);
-  std::size_t pos = w->pos;
+  ReversedOutput output =
+      StartReversedOutput(out, w->pos, e->acc, static_cast<unsigned>(e->accBits));
   const std::size_t roomStop = w->end - 32;
-  const auto append = [&](std::uint64_t bits, unsigned count) {
-    const std::uint64_t head = word | (bits << used);
-    std::memcpy(out + pos, &head, sizeof head);
-    const unsigned end = used + count;  // 0..127
-    const std::uint64_t complete = std::uint64_t{0} - std::uint64_t{end >= 64};
-    pos += complete & 8;
-    word = (((bits >> (63 - used)) >> 1) & complete) | (head & ~complete);
-    used = end & 63;
+  const auto append = [&output](std::uint64_t bits, unsigned count) {
+    AppendReversed(&output, bits, count);
   };
   // The run that bit 0 of the step belongs to: its bits before the step. The ones of those taken
   // over go out first; and when the piece's first bit is not of that run, the run ended with the
@@ -305,7 +298,7 @@ RLEGOLOMB_TARGET_BMI void EncodeOneBit(rlegolomb_encoder* e, Window* w) {
   std::size_t at = position;
   // The input goes through a block of bytes in stream order, bit-reversed a block at a time.
   alignas(16) std::uint8_t reversed[kReversedBlockBytes];
-  while (at + kStepBits <= lastPosition && pos <= roomStop && runBefore < kLongestRunHere) {
+  while (at + kStepBits <= lastPosition && output.pos <= roomStop && runBefore < kLongestRunHere) {
     // At least 13 bytes are left from here (a step and its load), so the block takes a step.
     const std::size_t blockStart = at >> 3;
     const std::size_t blockBytes =
@@ -341,23 +334,15 @@ RLEGOLOMB_TARGET_BMI void EncodeOneBit(rlegolomb_encoder* e, Window* w) {
       runBefore = (last >> (kStepBits - 1)) != 0 ? 0 : sinceStart;
       at += kStepBits;
     } while (at + kStepBits <= lastPosition && (at >> 3) + 8 <= blockStart + blockBytes &&
-             pos <= roomStop && runBefore < kLongestRunHere);
+             output.pos <= roomStop && runBefore < kLongestRunHere);
   }
   // Everything in memory, the unfinished run's ones taken back, the bytes put in stream order; the
   // bits of the last partial byte stay in the accumulator.
-  std::memcpy(out + pos, &word, sizeof word);
-  const std::size_t bits = 8 * pos + used - runBefore / 2;
-  pos = bits >> 3;
-  used = bits & 7;
-  word = out[pos] & ((1u << used) - 1);
-  for (std::size_t byte = w->pos; byte < pos; byte += 8) {
-    std::uint64_t stored;
-    std::memcpy(&stored, out + byte, sizeof stored);
-    StoreStreamOrder(out + byte, stored);
-  }
-  e->acc = ReverseBits(word);
-  e->accBits = static_cast<int>(used);
-  w->pos = pos;
+  std::uint64_t waiting;
+  unsigned waitingBits;
+  w->pos = FinishReversedOutput(&output, runBefore / 2, &waiting, &waitingBits);
+  e->acc = waiting;
+  e->accBits = static_cast<int>(waitingBits);
   // The scan goes on at `at`, in the middle of a byte or at its start.
   const std::size_t byte = at >> 3;
   const unsigned skip = at & 7;
