@@ -23,34 +23,46 @@ struct Decoded {
   std::uint64_t codes = 0;
 };
 
-// Decodes `stream` in input pieces of up to `piece` bytes and rooms of up to `room` bytes.
 struct Variant {
   bool bitManipulation;
   bool bitDeposit;
 };
 
-Decoded DecodeInPieces(const std::vector<std::uint8_t>& stream, Variant variant,
-                       std::size_t piece, std::size_t room) {
-  rlegolomb_decoder* d = rlegolomb_decoder_create();
-  d->bitManipulation = variant.bitManipulation;
-  d->bitDeposit = variant.bitDeposit;
-  Decoded result;
+// Runs `step` (rlegolomb_decode or rlegolomb_encode on an object) over `input` in pieces of up to
+// `piece` bytes and rooms of up to `room` bytes; returns what it wrote.
+template <typename Step>
+std::vector<std::uint8_t> RunInPieces(const std::vector<std::uint8_t>& input, std::size_t piece,
+                                      std::size_t room, Step step) {
+  std::vector<std::uint8_t> written;
   std::vector<std::uint8_t> buffer(room);
   std::size_t at = 0;
   rlegolomb_status status = RLEGOLOMB_MORE;
   while (status == RLEGOLOMB_MORE) {
-    const std::size_t size = std::min(piece, stream.size() - at);
-    const int final = at + size == stream.size() ? 1 : 0;
-    rlegolomb_in in{stream.data() + at, size, 0};
+    const std::size_t size = std::min(piece, input.size() - at);
+    const int final = at + size == input.size() ? 1 : 0;
+    rlegolomb_in in{input.data() + at, size, 0};
     do {
       rlegolomb_out out{buffer.data(), buffer.size(), 0};
-      status = rlegolomb_decode(d, &out, &in, final);
-      result.bytes.insert(result.bytes.end(), buffer.begin(),
-                          buffer.begin() + static_cast<std::ptrdiff_t>(out.pos));
+      status = step(&out, &in, final);
+      written.insert(written.end(), buffer.begin(),
+                     buffer.begin() + static_cast<std::ptrdiff_t>(out.pos));
     } while (status == RLEGOLOMB_MORE && (in.pos < in.size || final != 0));
     at += in.pos;
   }
   EXPECT_EQ(status, RLEGOLOMB_DONE);
+  return written;
+}
+
+Decoded DecodeInPieces(const std::vector<std::uint8_t>& stream, Variant variant, std::size_t piece,
+                       std::size_t room) {
+  rlegolomb_decoder* d = rlegolomb_decoder_create();
+  d->bitManipulation = variant.bitManipulation;
+  d->bitDeposit = variant.bitDeposit;
+  Decoded result;
+  result.bytes =
+      RunInPieces(stream, piece, room, [d](rlegolomb_out* out, rlegolomb_in* in, int final) {
+        return rlegolomb_decode(d, out, in, final);
+      });
   result.bits = rlegolomb_decoder_bits(d);
   result.codes = rlegolomb_decoder_codes(d);
   rlegolomb_decoder_free(d);
@@ -115,8 +127,8 @@ TEST(CpuVariantsTest, AllFastLoopsDecodeAlike) {
           continue;
         }
         const Decoded fast = DecodeInPieces(stream, variant, piece, room);
-        const std::string where = "k = " + std::to_string(k) + ", pieces " +
-                                  std::to_string(piece) + "/" + std::to_string(room) +
+        const std::string where = "k = " + std::to_string(k) + ", pieces " + std::to_string(piece) +
+                                  "/" + std::to_string(room) +
                                   (variant.bitDeposit ? ", bit deposit" : "");
         EXPECT_EQ(fast.bytes, baseline.bytes) << where;
         EXPECT_EQ(fast.bits, baseline.bits) << where;
@@ -126,33 +138,16 @@ TEST(CpuVariantsTest, AllFastLoopsDecodeAlike) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // Encodes `input` in pieces of up to `piece` bytes and rooms of up to `room` bytes.
 std::vector<std::uint8_t> EncodeInPieces(const std::vector<std::uint8_t>& input, int k,
                                          Variant variant, std::size_t piece, std::size_t room) {
   rlegolomb_encoder* e = rlegolomb_encoder_create(k);
   e->bitManipulation = variant.bitManipulation;
   e->bitDeposit = variant.bitDeposit;
-  std::vector<std::uint8_t> stream;
-  std::vector<std::uint8_t> buffer(room);
-  std::size_t at = 0;
-  rlegolomb_status status = RLEGOLOMB_MORE;
-  while (status == RLEGOLOMB_MORE) {
-    const std::size_t size = std::min(piece, input.size() - at);
-    const int final = at + size == input.size() ? 1 : 0;
-    rlegolomb_in in{input.data() + at, size, 0};
-    do {
-      rlegolomb_out out{buffer.data(), buffer.size(), 0};
-      status = rlegolomb_encode(e, &out, &in, final);
-      stream.insert(stream.end(), buffer.begin(),
-                    buffer.begin() + static_cast<std::ptrdiff_t>(out.pos));
-    } while (status == RLEGOLOMB_MORE && (in.pos < in.size || final != 0));
-    at += in.pos;
-  }
-  EXPECT_EQ(status, RLEGOLOMB_DONE);
+  std::vector<std::uint8_t> stream =
+      RunInPieces(input, piece, room, [e](rlegolomb_out* out, rlegolomb_in* in, int final) {
+        return rlegolomb_encode(e, out, in, final);
+      });
   rlegolomb_encoder_free(e);
   return stream;
 }
