@@ -268,10 +268,7 @@ RLEGOLOMB_TARGET_BMI void EncodeOneBit(rlegolomb_encoder* e, Window* w) {
   const std::uint8_t* const in = w->in;
   std::uint8_t* const out = w->out;
   if (!scan->started) {
-    scan->started = true;
-    scan->value = in[w->next] >> 7;
-    scan->firstValue = static_cast<int>(scan->value);
-    scan->length = 0;
+    StartScanAt(scan, in[w->next]);
   }
   const auto bitAt = [in](std::size_t at) { return (in[at >> 3] >> (7 - (at & 7))) & 1u; };
   // A load there reads the piece's last byte; so does the scan's word after the loop.
@@ -533,10 +530,7 @@ constexpr unsigned kCountedAtOnce = 10;
   };
   RunScan* const scan = &s->scan;
   if (!scan->started && size != 0) {
-    scan->started = true;  // as StartScan, without taking the first word
-    scan->value = in[0] >> 7;
-    scan->firstValue = static_cast<int>(scan->value);
-    scan->length = 0;
+    StartScanAt(scan, in[0]);
   }
   if (scan->started && scan->wordBits == 0) {
     std::uint64_t value = scan->value;

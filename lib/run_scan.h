@@ -46,16 +46,21 @@ inline bool LoadWord(RunScan* scan, const std::uint8_t* in, std::size_t* next, s
   return true;
 }
 
+// Starts the scan on the input's first byte, without taking a word of it.
+inline void StartScanAt(RunScan* scan, std::uint8_t firstByte) {
+  scan->started = true;
+  scan->value = firstByte >> 7;
+  scan->firstValue = static_cast<int>(scan->value);
+  scan->length = 0;
+}
+
 // Starts the scan at the input's first bit, once there is one. False while there is none.
 inline bool StartScan(RunScan* scan, const std::uint8_t* in, std::size_t* next, std::size_t size) {
   if (!scan->started) {
     if (scan->wordBits == 0 && !LoadWord(scan, in, next, size)) {
       return false;
     }
-    scan->started = true;
-    scan->value = scan->word >> 63;
-    scan->firstValue = static_cast<int>(scan->value);
-    scan->length = 0;
+    StartScanAt(scan, static_cast<std::uint8_t>(scan->word >> 56));
   }
   return true;
 }
