@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdio>
-#include <cstdlib>
 #include <system_error>
 #include <thread>
 
+#include "blocks/block_memory.h"
 #include "compress/rice_code.h"
 #include "compress/runs.h"
 #include "fatal/fatal_error.h"
@@ -110,7 +110,8 @@ struct SecondHalf {
 
 void MeasureSecondHalf(SecondHalf* half) {
   for (std::uint64_t at = half->offset; at < half->end;) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(half->blockBytes, half->end - at));
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(half->blockBytes, half->end - at));
     const ssize_t got = pread(half->descriptor, half->block, want, static_cast<off_t>(at));
     if (got != static_cast<ssize_t>(want)) {
       return;  // an error, or the file is shorter than it was
@@ -149,7 +150,8 @@ void MeasureRest(BitFile* input, rlegolomb_sizer* sizer, std::uint8_t* block,
 // Gives the same sizes and leaves `input` as the single pass does (false, with nothing read, when
 // the file is not such a file or no thread can be started).
 bool MeasureInHalves(BitFile* input, rlegolomb_sizer* first, std::uint8_t* block,
-                     std::size_t blockBytes, std::uint64_t splitAbove, StreamSizes* sizes) {
+                     std::uint8_t* secondBlock, std::size_t blockBytes, std::uint64_t splitAbove,
+                     StreamSizes* sizes) {
   const int descriptor = fileno(input->stream);
   struct stat status {};
   if (descriptor < 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
@@ -162,10 +164,10 @@ bool MeasureInHalves(BitFile* input, rlegolomb_sizer* first, std::uint8_t* block
   if (split == 0) {
     return false;
   }
-  SecondHalf half{descriptor, split, size, blockBytes, rlegolomb_sizer_create(),
-                  static_cast<std::uint8_t*>(std::malloc(blockBytes)), false};
+  SecondHalf half{descriptor,  split, size, blockBytes, rlegolomb_sizer_create(),
+                  secondBlock, false};
   std::thread second;
-  if (half.sizer != nullptr && half.block != nullptr) {
+  if (half.sizer != nullptr) {
     try {
       second = std::thread(MeasureSecondHalf, &half);
     } catch (const std::system_error&) {
@@ -173,7 +175,6 @@ bool MeasureInHalves(BitFile* input, rlegolomb_sizer* first, std::uint8_t* block
   }
   if (!second.joinable()) {
     rlegolomb_sizer_free(half.sizer);
-    std::free(half.block);
     return false;
   }
   // The first half here, through the stream; a short read ends the file here, as in one pass.
@@ -204,7 +205,6 @@ bool MeasureInHalves(BitFile* input, rlegolomb_sizer* first, std::uint8_t* block
   sizes->inputBytes = rlegolomb_sizer_input_bytes(first) +
                       (last != first ? rlegolomb_sizer_input_bytes(half.sizer) : 0);
   rlegolomb_sizer_free(half.sizer);
-  std::free(half.block);
   return true;
 }
 
@@ -213,14 +213,17 @@ bool MeasureInHalves(BitFile* input, rlegolomb_sizer* first, std::uint8_t* block
 StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes, std::uint64_t splitAbove) {
   assert(blockBytes >= 8 && blockBytes % 8 == 0);
   rlegolomb_sizer* sizer = rlegolomb_sizer_create();
-  auto* block = static_cast<std::uint8_t*>(std::malloc(blockBytes));
+  // This thread's block, then the second half's.
+  BlockMemory memory;
+  AllocateBlockMemory(&memory, 2 * blockBytes);
+  std::uint8_t* const block = memory.start;
   if (sizer == nullptr || block == nullptr || input->mask != 0x80) {
-    std::free(block);
+    FreeBlockMemory(&memory);
     rlegolomb_sizer_free(sizer);
     return MeasureStreamsSimple(input);
   }
   StreamSizes sizes{};
-  if (!MeasureInHalves(input, sizer, block, blockBytes, splitAbove, &sizes)) {
+  if (!MeasureInHalves(input, sizer, block, block + blockBytes, blockBytes, splitAbove, &sizes)) {
     MeasureRest(input, sizer, block, blockBytes);
     EndBlockInput(input);
     for (int c = 0; c < kExponentClasses; ++c) {
@@ -228,7 +231,7 @@ StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes, std::uint
     }
     sizes.inputBytes = rlegolomb_sizer_input_bytes(sizer);
   }
-  std::free(block);
+  FreeBlockMemory(&memory);
   rlegolomb_sizer_free(sizer);
   return sizes;
 }
@@ -318,8 +321,10 @@ CompressResult CompressFileFast(BitFile* input, BitFile* output, int k, std::siz
   assert(k >= 0 && k <= 255);
   assert(blockBytes >= 8 && blockBytes % 8 == 0);
   rlegolomb_encoder* encoder = rlegolomb_encoder_create(k);
-  CompressBlocks blocks{static_cast<std::uint8_t*>(std::malloc(blockBytes)),
-                        static_cast<std::uint8_t*>(std::malloc(blockBytes))};
+  BlockMemory memory;
+  AllocateBlockMemory(&memory, 2 * blockBytes);
+  CompressBlocks blocks{memory.start,
+                        memory.start != nullptr ? memory.start + blockBytes : nullptr};
   CompressResult result;
   // The library writes streams from a byte boundary on, where the programs' records stand.
   if (encoder != nullptr && blocks.input != nullptr && blocks.output != nullptr &&
@@ -328,8 +333,7 @@ CompressResult CompressFileFast(BitFile* input, BitFile* output, int k, std::siz
   } else {
     result = CompressFileSimple(input, output, k);
   }
-  std::free(blocks.input);
-  std::free(blocks.output);
+  FreeBlockMemory(&memory);
   rlegolomb_encoder_free(encoder);
   return result;
 }

@@ -16,11 +16,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "blocks/block_memory.h"
 #include "expand/expand.h"
 #include "fatal/fatal_error.h"
 #include "rlegolomb.h"
@@ -187,15 +187,15 @@ void ExpandInBlocks(BitFile* input, BitFile* output, bool overlapped) {
   BlockSink sink{};
   sink.output = output;
   sink.overlapped = overlapped;
-  const int blockCount = overlapped ? kOverlappedBlocks : 1;
-  bool allocated = true;
-  for (int i = 0; i < blockCount; ++i) {
-    sink.blocks[i] = static_cast<std::uint8_t*>(std::malloc(kOutputBlockBytes));
-    allocated = allocated && sink.blocks[i] != nullptr;
-  }
+  const std::size_t blockCount = overlapped ? kOverlappedBlocks : 1;
+  BlockMemory memory;
+  AllocateBlockMemory(&memory, kOutputBlockBytes * blockCount + kInputBlockBytes);
   rlegolomb_decoder* decoder = rlegolomb_decoder_create();
-  auto* inputBlock = static_cast<std::uint8_t*>(std::malloc(kInputBlockBytes));
-  if (decoder != nullptr && inputBlock != nullptr && allocated) {
+  if (decoder != nullptr && memory.start != nullptr) {
+    for (std::size_t i = 0; i < blockCount; ++i) {
+      sink.blocks[i] = memory.start + kOutputBlockBytes * i;
+    }
+    std::uint8_t* inputBlock = memory.start + kOutputBlockBytes * blockCount;
     if (overlapped) {
       // A thread that cannot be started is no reason to fail: the blocks are written here then.
       try {
@@ -210,10 +210,7 @@ void ExpandInBlocks(BitFile* input, BitFile* output, bool overlapped) {
   } else {
     ExpandFileSimple(input, output);
   }
-  std::free(inputBlock);
-  for (int i = 0; i < blockCount; ++i) {
-    std::free(sink.blocks[i]);
-  }
+  FreeBlockMemory(&memory);
   rlegolomb_decoder_free(decoder);
 }
 

@@ -88,7 +88,7 @@ bool ChooseK(Input& input, Buffers& buffers, Reporter& reporter, int* k) {
   reporter.BeginProgress(input.name, false);
   std::uint64_t bytesIn = 0;
   for (;;) {
-    const long got = ReadInput(input, buffers.in.get(), Buffers::kSize, reporter);
+    const long got = ReadInput(input, buffers.in, Buffers::kSize, reporter);
     if (got < 0) {
       reporter.EndProgress();
       return false;
@@ -97,8 +97,8 @@ bool ChooseK(Input& input, Buffers& buffers, Reporter& reporter, int* k) {
       break;
     }
     const auto size = static_cast<std::size_t>(got);
-    rlegolomb_sizer_update(sizer.get(), buffers.in.get(), size);
-    if (copy.Get() >= 0 && !WriteWhole(copy.Get(), buffers.in.get(), size)) {
+    rlegolomb_sizer_update(sizer.get(), buffers.in, size);
+    if (copy.Get() >= 0 && !WriteWhole(copy.Get(), buffers.in, size)) {
       reporter.EndProgress();
       reporter.Error(input.name.c_str(),
                      "cannot write its temporary copy to choose k: %s (give --k=N)",
@@ -133,17 +133,17 @@ std::optional<rlegolomb_status> PumpStream(Input& input, Output* output, Buffers
                                            Reporter& reporter, StreamFacts* facts, Step step) {
   rlegolomb_status status = RLEGOLOMB_MORE;
   while (status == RLEGOLOMB_MORE) {
-    const long got = ReadInput(input, buffers.in.get(), Buffers::kSize, reporter);
+    const long got = ReadInput(input, buffers.in, Buffers::kSize, reporter);
     if (got < 0) {
       return std::nullopt;
     }
     facts->bytesIn += static_cast<std::uint64_t>(got);
     const int final = got == 0 ? 1 : 0;
-    rlegolomb_in piece{buffers.in.get(), static_cast<std::size_t>(got), 0};
+    rlegolomb_in piece{buffers.in, static_cast<std::size_t>(got), 0};
     do {
-      rlegolomb_out room{buffers.out.get(), Buffers::kSize, 0};
+      rlegolomb_out room{buffers.out, Buffers::kSize, 0};
       status = step(&room, &piece, final);
-      if (output != nullptr && room.pos > 0 && !output->Write(buffers.out.get(), room.pos)) {
+      if (output != nullptr && room.pos > 0 && !output->Write(buffers.out, room.pos)) {
         return std::nullopt;
       }
       facts->bytesOut += room.pos;

@@ -3,17 +3,32 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <new>
 
+#include "blocks/block_memory.h"
 #include "tool/input.h"
 #include "tool/output.h"
 #include "tool/reporter.h"
 
-// The buffers every job reuses: one for input pieces, one for output rooms.
+// The buffers every job reuses: one for input pieces, one for output rooms, in one block region
+// (see block_memory.h). Throws std::bad_alloc when there is no memory for them.
 struct Buffers {
   static constexpr std::size_t kSize = 256 * 1024;
-  std::unique_ptr<std::uint8_t[]> in{new std::uint8_t[kSize]};
-  std::unique_ptr<std::uint8_t[]> out{new std::uint8_t[kSize]};
+  Buffers() {
+    AllocateBlockMemory(&memory, 2 * kSize);
+    if (memory.start == nullptr) {
+      throw std::bad_alloc();
+    }
+    in = memory.start;
+    out = memory.start + kSize;
+  }
+  ~Buffers() { FreeBlockMemory(&memory); }
+  Buffers(const Buffers&) = delete;
+  Buffers& operator=(const Buffers&) = delete;
+
+  BlockMemory memory{};
+  std::uint8_t* in = nullptr;
+  std::uint8_t* out = nullptr;
 };
 
 // What a loop saw of one stream.
