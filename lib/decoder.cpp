@@ -280,6 +280,64 @@ template <bool kGrouped>
   std::uint64_t codes = d->codes;
   std::uint32_t quotientLeft = 0;
 
+  // Writes a run of `length` bits of `fill` (a wrapped length, read as signed, of 0 or below
+  // writes nothing) and switches `fill`; false when the room cannot take a long run, which is then
+  // left in the record for the step path.
+  const auto writeRun = [&](const std::uint32_t length) {
+    if (length - 1 < kMediumRunBits) {
+      // A run of 1..kMediumRunBits bits, without a branch on its length or where it ends: its
+      // first bits complete the current word, and the words after it are all `fill`; all of them
+      // are stored every time, and only the complete ones count (the room has space for them).
+      const unsigned total = used + length;  // 1..63 + kMediumRunBits
+      const std::uint64_t pattern = fill << (64 - std::min(length, 64u));
+      const std::uint64_t head = word | (pattern >> used);
+      StoreBigEndian(out + filled, head);
+      for (unsigned at = 1; at < kMediumRunWords; ++at) {
+        std::memcpy(out + filled + 8 * at, &fill, 8);
+      }
+      const unsigned words = total >> 6;
+      filled += 8 * std::size_t{words};
+      // A select by mask: as a branch it would follow the run lengths and mispredict.
+      const std::uint64_t whole = std::uint64_t{0} - std::uint64_t{words != 0};
+      word = (fill & ~(~std::uint64_t{0} >> (total & 63)) & whole) | (head & ~whole);
+      used = total & 63;
+    } else if (static_cast<std::int32_t>(length) > 0) {
+      // A long run: complete the word, memset whole bytes, keep the tail in the word, when the
+      // room takes it all; otherwise the step path writes it piece by piece.
+      const std::size_t bytesNeeded = (std::size_t{used} + length) / 8;
+      if (w->end - filled >= bytesNeeded + kFastOutputBytes) {
+        const unsigned room = 64 - used;  // 1..64
+        StoreBigEndian(out + filled, word | (fill >> used));
+        filled += 8;
+        const std::uint32_t rest = length - room;
+        const std::size_t wholeBytes = std::size_t{rest / 64} * 8;
+        if (wholeBytes <= kStoredRunBytes) {
+          // Up to a few hundred bytes: 32-byte stores, the last ones past the run's end (the
+          // room has kFastOutputBytes to spare), cost less than a call of memset.
+          for (std::size_t at = 0; at < wholeBytes; at += 32) {
+            std::memcpy(out + filled + at, &fill, 8);
+            std::memcpy(out + filled + at + 8, &fill, 8);
+            std::memcpy(out + filled + at + 16, &fill, 8);
+            std::memcpy(out + filled + at + 24, &fill, 8);
+          }
+        } else {
+          std::memset(out + filled, static_cast<std::uint8_t>(fill), wholeBytes);
+        }
+        filled += wholeBytes;
+        const unsigned tail = rest % 64;
+        word = tail == 0 ? 0 : fill << (64 - tail);
+        used = tail;
+      } else {
+        d->runLeft = length;
+        d->runValue = fill;
+        fill = ~fill;
+        return false;
+      }
+    }
+    fill = ~fill;
+    return true;
+  };
+
   while (next <= inputStop && filled <= roomStop) {
     // Refill every step, without a branch: a branch on the container running low follows the
     // code lengths and mispredicts often enough to cost more than the load.
@@ -357,57 +415,22 @@ template <bool kGrouped>
     // The run length wraps in 32 bits; read as signed, 0 or below writes nothing.
     const std::uint32_t length = (((q + ones) << unitShift) & unitMask) + r;
     ++codes;
-    if (length - 1 < kMediumRunBits) {
-      // A run of 1..kMediumRunBits bits, without a branch on its length or where it ends: its
-      // first bits complete the current word, and the words after it are all `fill`; all of them
-      // are stored every time, and only the complete ones count (the room has space for them).
-      const unsigned total = used + length;  // 1..63 + kMediumRunBits
-      const std::uint64_t pattern = fill << (64 - std::min(length, 64u));
-      const std::uint64_t head = word | (pattern >> used);
-      StoreBigEndian(out + filled, head);
-      for (unsigned at = 1; at < kMediumRunWords; ++at) {
-        std::memcpy(out + filled + 8 * at, &fill, 8);
-      }
-      const unsigned words = total >> 6;
-      filled += 8 * std::size_t{words};
-      // A select by mask: as a branch it would follow the run lengths and mispredict.
-      const std::uint64_t whole = std::uint64_t{0} - std::uint64_t{words != 0};
-      word = (fill & ~(~std::uint64_t{0} >> (total & 63)) & whole) | (head & ~whole);
-      used = total & 63;
-    } else if (static_cast<std::int32_t>(length) > 0) {
-      // A long run: complete the word, memset whole bytes, keep the tail in the word, when the
-      // room takes it all; otherwise the step path writes it piece by piece.
-      const std::size_t bytesNeeded = (std::size_t{used} + length) / 8;
-      if (w->end - filled >= bytesNeeded + kFastOutputBytes) {
-        const unsigned room = 64 - used;  // 1..64
-        StoreBigEndian(out + filled, word | (fill >> used));
-        filled += 8;
-        const std::uint32_t rest = length - room;
-        const std::size_t wholeBytes = std::size_t{rest / 64} * 8;
-        if (wholeBytes <= kStoredRunBytes) {
-          // Up to a few hundred bytes: 32-byte stores, the last ones past the run's end (the
-          // room has kFastOutputBytes to spare), cost less than a call of memset.
-          for (std::size_t at = 0; at < wholeBytes; at += 32) {
-            std::memcpy(out + filled + at, &fill, 8);
-            std::memcpy(out + filled + at + 8, &fill, 8);
-            std::memcpy(out + filled + at + 16, &fill, 8);
-            std::memcpy(out + filled + at + 24, &fill, 8);
-          }
-        } else {
-          std::memset(out + filled, static_cast<std::uint8_t>(fill), wholeBytes);
-        }
-        filled += wholeBytes;
-        const unsigned tail = rest % 64;
-        word = tail == 0 ? 0 : fill << (64 - tail);
-        used = tail;
-      } else {
-        d->runLeft = length;
-        d->runValue = fill;
-        fill = ~fill;
+    if (!writeRun(length)) {
+      break;
+    }
+    // A second code on the same refill when the container holds all of it: the next refill's
+    // load then stays off the path from one code to the next. (A third one measured slower.)
+    const unsigned nextOnes = LeadingOnes(bits);
+    if (nextOnes + 1 + width <= count && filled <= roomStop) {
+      bits = (bits << nextOnes) << 1;
+      const auto nextR = static_cast<std::uint32_t>(bits >> (64 - width));
+      bits <<= width;
+      count -= nextOnes + 1 + width;
+      ++codes;
+      if (!writeRun(((nextOnes << unitShift) & unitMask) + nextR)) {
         break;
       }
     }
-    fill = ~fill;
   }
   d->bytesOut += filled - w->pos;
   w->pos = filled;
