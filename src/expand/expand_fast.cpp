@@ -127,6 +127,19 @@ std::uint8_t* HandOver(BlockSink* sink, std::size_t size, std::size_t consumed) 
     }
     return sink->blocks[sink->filling];
   }
+  if (!sink->writer.joinable()) {
+    // The first block for the writer starts it: an expansion that never hands one over (a small
+    // one, or one of long runs only) spares the cost of a thread, a millisecond on some machines.
+    // A thread that cannot be started is no reason to fail: the blocks are written here then.
+    try {
+      sink->writer = std::thread(WriteQueuedBlocks, sink);
+    } catch (const std::system_error&) {
+      // Nothing was queued yet, so the block being filled is block 0, the one-thread path's.
+      sink->overlapped = false;
+      OutputBytes(sink->output, sink->blocks[0], size);
+      return sink->blocks[0];
+    }
+  }
   {
     std::unique_lock<std::mutex> guard(sink->lock);
     sink->sizes[sink->filling] = size;
@@ -197,14 +210,6 @@ void ExpandInBlocks(BitFile* input, BitFile* output, bool overlapped) {
       sink.blocks[i] = memory.start + kOutputBlockBytes * i;
     }
     std::uint8_t* inputBlock = memory.start + kOutputBlockBytes * blockCount;
-    if (overlapped) {
-      // A thread that cannot be started is no reason to fail: the blocks are written here then.
-      try {
-        sink.writer = std::thread(WriteQueuedBlocks, &sink);
-      } catch (const std::system_error&) {
-        sink.overlapped = false;
-      }
-    }
     DecodeBlocks(decoder, inputBlock, &sink, input, output);
     // As after the bit-at-a-time loop: the last fetch found no byte.
     input->buffer = -1;
