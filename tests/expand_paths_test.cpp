@@ -241,6 +241,18 @@ TEST(ExpandPathsTest, RunsAcrossOutputBlocksAgree) {
   EndingsAgree(s.bytes, "runs across blocks");
 }
 
+// Short runs over several output blocks, so that the writer thread takes full blocks of varied
+// bytes in turn (blocks of long runs stay with the decoding thread).
+TEST(ExpandPathsTest, ShortRunsOverManyBlocksAgree) {
+  std::mt19937 rng(5);
+  for (const std::uint32_t k : {2u, 6u}) {
+    const Bytes stream = RandomStream(k, 900000, 200, &rng);
+    if (!EndingsAgree(stream, "short runs, k = " + std::to_string(k))) {
+      return;
+    }
+  }
+}
+
 // Inputs that end at, just before and just after whole multiples of a large read block, so that
 // the end is found by a read that gets no byte at all as well as by a short one.
 TEST(ExpandPathsTest, EndsAtBlockMultiplesAgree) {
@@ -310,7 +322,8 @@ TEST(ExpandPathsTest, TheLongestRunIsWrittenWhole) {
 // status and console text, and the block ones leave a prefix of the right bytes. Outputs around
 // and across the stream's own buffer size and the decoder's output block, so that the refusal is
 // met during the expansion or only at the close; of one long run (blocks the decoding thread
-// writes itself) and of short runs (blocks the writer thread writes).
+// writes itself) and of short runs (blocks the writer thread writes, once one is full: the last
+// case fills several).
 TEST(ExpandPathsTest, AFileSizeLimitEndsAllPathsAlike) {
   const std::string driver = PATH_DRIVER;
   const std::string input = ScratchPath("limit.rlg");
@@ -319,23 +332,26 @@ TEST(ExpandPathsTest, AFileSizeLimitEndsAllPathsAlike) {
     bool shortRuns;
   };
   for (const Case c : {Case{100, false}, Case{4096, false}, Case{4097, false}, Case{8192, false},
-                       Case{300000, false}, Case{4097, true}, Case{600000, true}}) {
+                       Case{300000, false}, Case{1200000, false}, Case{4097, true},
+                       Case{600000, true}, Case{3500000, true}}) {
     const std::size_t outputBytes = c.outputBytes;
     BitStream s;
-    PutBits(&s, 20, 8);  // k = 20
-    PutBits(&s, 1, 1);   // first value 1
     if (c.shortRuns) {
-      // Runs of 3 and 5 bits, one of each per byte, each code 22 bits at k = 20: the stream is
+      // Runs of 3 and 5 bits, one of each per byte, codes of 3 and 4 bits at k = 2: the stream is
       // about as long as the expansion.
+      PutBits(&s, 2, 8);  // k = 2
+      PutBits(&s, 1, 1);  // first value 1
       for (std::size_t byte = 0; byte < outputBytes; ++byte) {
-        PutRunCode(&s, 20, 3, 0);
-        PutRunCode(&s, 20, 5, 0);
+        PutRunCode(&s, 2, 3, 0);
+        PutRunCode(&s, 2, 5, 0);
       }
     } else {
+      PutBits(&s, 20, 8);                                                  // k = 20
+      PutBits(&s, 1, 1);                                                   // first value 1
       PutRunCode(&s, 20, static_cast<std::uint32_t>(outputBytes * 8), 0);  // whole bytes of ones
     }
     WriteFileBytes(input, s.bytes);
-    for (const long long limit : {0LL, 50LL, 4096LL, 5000LL, 262144LL}) {
+    for (const long long limit : {0LL, 50LL, 4096LL, 5000LL, 262144LL, 1053576LL}) {
       const std::string label =
           std::to_string(outputBytes) + " bytes, limit " + std::to_string(limit);
       ProgramResult results[3];
