@@ -46,6 +46,8 @@ const char* rlegolomb_status_text(rlegolomb_status status) {
       return "out of memory";
     case RLEGOLOMB_ERROR_ARGUMENT:
       return "invalid argument";
+    case RLEGOLOMB_ERROR_INDEX:
+      return "index damaged or of another stream";
   }
   return "unknown status";
 }

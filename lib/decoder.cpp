@@ -38,6 +38,7 @@
 #include "cpu.h"
 #include "decoder_state.h"
 #include "format.h"
+#include "index.h"
 #include "reverse_block.h"
 #include "rlegolomb.h"
 
@@ -198,22 +199,29 @@ bool WriteRunStepwise(rlegolomb_decoder* d, Window* w) {
   }
 }
 
-// Starts a stream once the header's 9 bits are in the container.
-void ReadHeader(rlegolomb_decoder* d) {
-  const auto k = static_cast<std::uint32_t>(d->inBits >> 56);
+}  // namespace
+
+void StartCodes(rlegolomb_decoder* d, std::uint32_t k) {
   d->k = k;
   d->unitShift = k & 31;
   d->unitMask = RunUnit(k) != 0 ? ~std::uint32_t{0} : 0;
   d->width = static_cast<unsigned>(RemainderBits(k));
-  d->runMask = (d->inBits >> 55) & 1 ? ~std::uint64_t{0} : 0;
-  d->inBits <<= 9;
-  d->inCount -= 9;
   d->grouped = k >= 1 && k <= kGroupedUpToK;
   if (d->grouped) {
     BuildCodeGroups(&d->groups, k);
   }
   d->headerRead = true;
   d->phase = Phase::kCodes;
+}
+
+namespace {
+
+// Starts a stream once the header's 9 bits are in the container.
+void ReadHeader(rlegolomb_decoder* d) {
+  StartCodes(d, static_cast<std::uint32_t>(d->inBits >> 56));
+  d->runMask = (d->inBits >> 55) & 1 ? ~std::uint64_t{0} : 0;
+  d->inBits <<= 9;
+  d->inCount -= 9;
 }
 
 // One whole code from the container, its ones counted on top of `quotient`: starts its run.
@@ -770,7 +778,12 @@ std::uint64_t CountExpandedBits(const std::uint8_t* in, std::size_t size) {
   }
 }
 
+}  // namespace
+
 void ResetStream(rlegolomb_decoder* d) {
+  FreeIndexBuild(d->indexBuild);
+  d->indexBuild = nullptr;
+  d->skipBytes = 0;
   d->phase = Phase::kHeader;
   d->headerRead = false;
   d->inBits = 0;
@@ -791,7 +804,23 @@ void ResetStream(rlegolomb_decoder* d) {
   d->codes = 0;
 }
 
-}  // namespace
+rlegolomb_status DecodeCall(rlegolomb_decoder* d, rlegolomb_out* out, rlegolomb_in* in,
+                            bool final) {
+  Window w;
+  w.in = static_cast<const std::uint8_t*>(in->src);
+  w.inStart = in->pos;
+  w.next = in->pos;
+  w.size = in->size;
+  w.out = static_cast<std::uint8_t*>(out->dst);
+  w.pos = out->pos;
+  const std::uint64_t allowed = d->bytesOut < d->limitBytes ? d->limitBytes - d->bytesOut : 0;
+  w.end = w.pos + static_cast<std::size_t>(std::min<std::uint64_t>(out->size - out->pos, allowed));
+  const rlegolomb_status status = Decode(d, &w, final);
+  in->pos = w.next;
+  out->pos = w.pos;
+  return status;
+}
+
 }  // namespace rlegolomb
 
 using rlegolomb::Phase;
@@ -804,6 +833,7 @@ rlegolomb_decoder* rlegolomb_decoder_create(void) {
     return nullptr;
   }
   d->limitBytes = UINT64_MAX;
+  d->indexBuild = nullptr;
   d->bitManipulation = RLEGOLOMB_HAS_TARGET_BMI && rlegolomb::HasBitManipulation();
   d->bitDeposit = d->bitManipulation && rlegolomb::HasFastBitDeposit();
   rlegolomb::ResetStream(d);
@@ -811,6 +841,9 @@ rlegolomb_decoder* rlegolomb_decoder_create(void) {
 }
 
 void rlegolomb_decoder_free(rlegolomb_decoder* d) {
+  if (d != nullptr) {
+    rlegolomb::FreeIndexBuild(d->indexBuild);
+  }
   delete d;
 }
 
@@ -833,19 +866,10 @@ rlegolomb_status rlegolomb_decode(rlegolomb_decoder* d, rlegolomb_out* out, rleg
       (out->dst == nullptr && out->size != 0)) {
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
-  rlegolomb::Window w;
-  w.in = static_cast<const std::uint8_t*>(in->src);
-  w.inStart = in->pos;
-  w.next = in->pos;
-  w.size = in->size;
-  w.out = static_cast<std::uint8_t*>(out->dst);
-  w.pos = out->pos;
-  const std::uint64_t allowed = d->bytesOut < d->limitBytes ? d->limitBytes - d->bytesOut : 0;
-  w.end = w.pos + static_cast<std::size_t>(std::min<std::uint64_t>(out->size - out->pos, allowed));
-  const rlegolomb_status status = rlegolomb::Decode(d, &w, final != 0);
-  in->pos = w.next;
-  out->pos = w.pos;
-  return status;
+  if (d->indexBuild != nullptr || d->skipBytes != 0) {
+    return rlegolomb::DecodeIndexed(d, out, in, final != 0);
+  }
+  return rlegolomb::DecodeCall(d, out, in, final != 0);
 }
 
 uint64_t rlegolomb_decoder_bits(const rlegolomb_decoder* d) {

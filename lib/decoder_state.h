@@ -34,6 +34,8 @@ enum class Phase : std::uint8_t {
   kOverLimit  // the expansion passed the limit; nothing more is written until reset
 };
 
+struct IndexBuild;  // index.cpp
+
 }  // namespace rlegolomb
 
 struct rlegolomb_decoder {
@@ -76,5 +78,9 @@ struct rlegolomb_decoder {
   std::uint64_t doneBits;
   // Run codes decoded, zero-length and split ones included.
   std::uint64_t codes;
+  // After a seek: output bytes still to be decoded and dropped before the caller's rooms get any.
+  std::uint64_t skipBytes;
+  // The index being built of this stream, or null (index.cpp owns it).
+  rlegolomb::IndexBuild* indexBuild;
   rlegolomb::CodeGroups groups;
 };

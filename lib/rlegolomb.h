@@ -97,7 +97,8 @@ typedef enum rlegolomb_status RLEGOLOMB_ENUM_INT {
   RLEGOLOMB_MORE = 1,           /* stopped: in used up (not final) or out full; call again */
   RLEGOLOMB_ERROR_LIMIT = -1,   /* the output would pass the limit (or dst_capacity) */
   RLEGOLOMB_ERROR_MEMORY = -2,  /* an object could not be allocated */
-  RLEGOLOMB_ERROR_ARGUMENT = -3 /* a null object, pos > size, k outside its range */
+  RLEGOLOMB_ERROR_ARGUMENT = -3, /* a null object, pos > size, k outside its range */
+  RLEGOLOMB_ERROR_INDEX = -4     /* the index is damaged or belongs to another stream */
 } rlegolomb_status;
 
 /* A short English text for a status ("done", "output limit exceeded", ...); never null, also for
@@ -227,6 +228,104 @@ RLEGOLOMB_API uint64_t rlegolomb_sizer_stream_bytes(const rlegolomb_sizer* s, in
 RLEGOLOMB_API int rlegolomb_sizer_choose_k(const rlegolomb_sizer* s);
 /* The input bytes taken so far; 0 for null. */
 RLEGOLOMB_API uint64_t rlegolomb_sizer_input_bytes(const rlegolomb_sizer* s);
+
+/* ---- Random access and integrity: an index beside the stream -------------------------------- *
+ *
+ * The format has no blocks and no checksum. An index, kept beside a stream (a file NAME.idx), holds
+ * a checkpoint every `spacing` bytes of the expansion: where the decoder stands there (the input
+ * bit, the run being written and what is left of it), so that decoding can start at any checkpoint
+ * without the stream before it; and a CRC-32C of each stretch of `spacing` output bytes, so that an
+ * expansion can be checked against what it was when the index was made. An index takes about 40
+ * bytes per checkpoint: at the default spacing of 1 MiB, well under 0.1% of any stream. The file
+ * format is in docs/FORMAT.md.
+ *
+ * Typical use: rlegolomb_index_build once (or rlegolomb_decoder_build_index while decoding anyway),
+ * rlegolomb_index_save to a file; later rlegolomb_index_load, then rlegolomb_extract for a byte range
+ * of a stream in memory, or rlegolomb_decoder_seek and the streaming calls for a file read in
+ * pieces. An index is read-only once made: one index can serve any number of threads at once. */
+
+typedef struct rlegolomb_index rlegolomb_index;
+
+/* The spacing of checkpoints when 0 is given: 1 MiB of expansion. */
+#define RLEGOLOMB_INDEX_SPACING 1048576u
+
+/* Indexes the whole stream src[0..src_size) with a checkpoint every spacing output bytes (0: 1 MiB),
+ * at decoding speed (the stream is decoded once, through a buffer of its own). Null when memory runs
+ * out or src is null. */
+RLEGOLOMB_API rlegolomb_index* rlegolomb_index_build(const void* src, size_t src_size,
+                                                     uint64_t spacing);
+/* Releases an index; null is a no-op. */
+RLEGOLOMB_API void rlegolomb_index_free(rlegolomb_index* idx);
+/* The indexed stream's expansion in bits, as rlegolomb_expanded_bits gives it; 0 for null. */
+RLEGOLOMB_API uint64_t rlegolomb_index_expanded_bits(const rlegolomb_index* idx);
+/* The checkpoints held (one per whole spacing of output after the first); 0 for null. */
+RLEGOLOMB_API size_t rlegolomb_index_points(const rlegolomb_index* idx);
+/* The spacing of the checkpoints in output bytes; 0 for null. */
+RLEGOLOMB_API uint64_t rlegolomb_index_spacing(const rlegolomb_index* idx);
+/* The size in bytes of the stream the index belongs to; 0 for null. */
+RLEGOLOMB_API uint64_t rlegolomb_index_stream_size(const rlegolomb_index* idx);
+
+/* The index as bytes (the file format in docs/FORMAT.md): returns the size it needs, and writes it
+ * only when dst_capacity suffices (dst may be null to ask). 0 for a null idx. */
+RLEGOLOMB_API size_t rlegolomb_index_save(const rlegolomb_index* idx, void* dst,
+                                          size_t dst_capacity);
+/* An index read back from src[0..src_size); null for anything that is not a whole, undamaged index
+ * (its own checksum is checked, and every field against the others), or when memory runs out. */
+RLEGOLOMB_API rlegolomb_index* rlegolomb_index_load(const void* src, size_t src_size);
+
+/* Whether idx belongs to the stream src[0..src_size): its size and the CRC-32C of all its bytes. DONE
+ * when it does, ERROR_INDEX when not, ERROR_ARGUMENT for a null idx or a null src with a size. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_index_check_stream(const rlegolomb_index* idx,
+                                                            const void* src, size_t src_size);
+
+/* Checks out[0..size), the expansion's bytes from byte `offset` on, against the index's checksums:
+ * of the stretches of `spacing` bytes, those that lie wholly inside the range (and the last one of
+ * the expansion, when the range reaches its end) are checked. Returns the number of the first
+ * stretch that differs, its bytes [n * spacing, (n + 1) * spacing) of the expansion; or -1 when all
+ * checked stretches agree; -2 for a null idx or a null data with a size. */
+RLEGOLOMB_API int64_t rlegolomb_index_verify(const rlegolomb_index* idx, uint64_t offset,
+                                             const void* data, size_t size);
+
+/* The first stretch whose checksum differs between two indexes of one expansion at one spacing
+ * (`expected` made when the stream was written, `actual` while it was decoded now): its number n,
+ * for bytes [n * spacing, (n + 1) * spacing); the number of the first stretch only one of them has
+ * when the expansions differ in length; -1 when they agree; -2 for a null index or different
+ * spacings. */
+RLEGOLOMB_API int64_t rlegolomb_index_compare(const rlegolomb_index* expected,
+                                              const rlegolomb_index* actual);
+
+/* Bytes [offset, offset + length) of the expansion of src[0..src_size) (the zero-filled last byte
+ * included), clipped at its end, into dst: DONE with *dst_size the count (0 for an offset at or past
+ * the end). idx null: decodes from the start. ERROR_INDEX when idx does not belong to this stream
+ * (rlegolomb_index_check_stream); ERROR_ARGUMENT for a null dst_size, or a null src or dst with a
+ * size. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_extract(const void* src, size_t src_size,
+                                                 const rlegolomb_index* idx, uint64_t offset,
+                                                 void* dst, size_t length, size_t* dst_size);
+
+/* Places a decoder so that its output starts at byte `offset` of the expansion: the caller then
+ * feeds the stream from byte *input_pos on, as to any decoder (final with the last piece), for files
+ * larger than memory. The decoder starts at the last checkpoint at or before the offset and drops
+ * the output before it by itself. It then counts as having written `offset` bytes: its limit and
+ * rlegolomb_decoder_bits count from the expansion's start. The decoder's limit is kept; any stream
+ * it held is dropped. The caller must feed the stream the index belongs to (check it with
+ * rlegolomb_index_check_stream when in doubt): the decoder cannot tell. DONE; ERROR_ARGUMENT for a
+ * null pointer. An offset past the end gives a decoder whose expansion ends with nothing written. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_decoder_seek(rlegolomb_decoder* d,
+                                                      const rlegolomb_index* idx, uint64_t offset,
+                                                      uint64_t* input_pos);
+
+/* Makes the decoder build an index of the stream it decodes, with a checkpoint every spacing output
+ * bytes (0: 1 MiB), without a second pass: call it at the start of a stream (after create or reset,
+ * before the first decode). The index grows by about 40 bytes per checkpoint, allocated as the
+ * stream goes (a failure gives ERROR_MEMORY from rlegolomb_decode). A reset drops it. DONE;
+ * ERROR_ARGUMENT when not at the start of a stream; ERROR_MEMORY. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_decoder_build_index(rlegolomb_decoder* d,
+                                                             uint64_t spacing);
+/* After DONE, the index of the stream the decoder built (the caller frees it); the stream's size in
+ * it is the count of bytes the decoder consumed. Null before DONE, without build_index, after it was
+ * taken once, or when memory ran out. */
+RLEGOLOMB_API rlegolomb_index* rlegolomb_decoder_take_index(rlegolomb_decoder* d);
 
 #ifdef __cplusplus
 }

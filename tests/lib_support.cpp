@@ -60,6 +60,8 @@ const char* StatusName(rlegolomb_status status) {
       return "ERROR_MEMORY";
     case RLEGOLOMB_ERROR_ARGUMENT:
       return "ERROR_ARGUMENT";
+    case RLEGOLOMB_ERROR_INDEX:
+      return "ERROR_INDEX";
   }
   return "a status outside the enum";
 }
@@ -175,20 +177,24 @@ Cuts RandomCuts(std::uint64_t seed) {
   return {[state] { return RandomSize(state.get()); }, [state] { return RandomSize(state.get()); }};
 }
 
-Transfer DecodeInPieces(rlegolomb_decoder* d, const Bytes& stream, Cuts& cuts) {
-  return InPieces([d](rlegolomb_out* out, rlegolomb_in* in,
-                      int final) { return rlegolomb_decode(d, out, in, final); },
-                  [d](const rlegolomb_in& in, const rlegolomb_out& out, rlegolomb_status status,
-                      bool final) -> std::string {
-                    if (status == RLEGOLOMB_MORE && !final && in.pos == in.size &&
-                        out.pos < out.size && out.pos != rlegolomb_decoder_bits(d) / 8) {
-                      return "the piece is used up with room left, but " + std::to_string(out.pos) +
-                             " bytes are out of " + std::to_string(rlegolomb_decoder_bits(d)) +
-                             " bits decoded";
-                    }
-                    return "";
-                  },
-                  stream, cuts);
+Transfer DecodeInPieces(rlegolomb_decoder* d, const Bytes& stream, Cuts& cuts,
+                        std::uint64_t startByte) {
+  return InPieces(
+      [d](rlegolomb_out* out, rlegolomb_in* in, int final) {
+        return rlegolomb_decode(d, out, in, final);
+      },
+      [d, startByte](const rlegolomb_in& in, const rlegolomb_out& out, rlegolomb_status status,
+                     bool final) -> std::string {
+        const std::uint64_t whole = std::max(rlegolomb_decoder_bits(d) / 8, startByte) - startByte;
+        if (status == RLEGOLOMB_MORE && !final && in.pos == in.size && out.pos < out.size &&
+            out.pos != whole) {
+          return "the piece is used up with room left, but " + std::to_string(out.pos) +
+                 " bytes are out of " + std::to_string(rlegolomb_decoder_bits(d)) +
+                 " bits decoded";
+        }
+        return "";
+      },
+      stream, cuts);
 }
 
 Transfer EncodeInPieces(rlegolomb_encoder* e, const Bytes& input, Cuts& cuts) {

@@ -47,7 +47,9 @@ struct Transfer {
 // After the last call, one more with input and room must give the same status and write nothing.
 // The pieces alternate between a src at the input's start with pos at the piece, and a src at the
 // piece with pos 0.
-Transfer DecodeInPieces(rlegolomb_decoder* d, const Bytes& stream, Cuts& cuts);
+// A decoder placed by rlegolomb_decoder_seek gives the expansion from byte `startByte` on.
+Transfer DecodeInPieces(rlegolomb_decoder* d, const Bytes& stream, Cuts& cuts,
+                        std::uint64_t startByte = 0);
 Transfer EncodeInPieces(rlegolomb_encoder* e, const Bytes& input, Cuts& cuts);
 
 // A stream at header value k and what it expands to.

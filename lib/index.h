@@ -1,0 +1,25 @@
+// What the decoder and the index share inside the library: the decoder's entry points that the
+// index uses to start at a checkpoint, and the index's entry for decoders that build an index or
+// drop output after a seek.
+#pragma once
+
+#include <cstdint>
+
+#include "decoder_state.h"
+#include "rlegolomb.h"
+
+namespace rlegolomb {
+
+// decoder.cpp: a new stream (the limit kept); the stream's parameters for header value k, as if
+// the header had been read (the first run's value is the caller's to set); one decoding call on
+// the record as it stands.
+void ResetStream(rlegolomb_decoder* d);
+void StartCodes(rlegolomb_decoder* d, std::uint32_t k);
+rlegolomb_status DecodeCall(rlegolomb_decoder* d, rlegolomb_out* out, rlegolomb_in* in, bool final);
+
+// index.cpp: rlegolomb_decode for a decoder that builds an index or still has output to drop.
+rlegolomb_status DecodeIndexed(rlegolomb_decoder* d, rlegolomb_out* out, rlegolomb_in* in,
+                               bool final);
+void FreeIndexBuild(IndexBuild* build);
+
+}  // namespace rlegolomb
