@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
         state ^= state << 13;
         state ^= state >> 7;
         state ^= state << 17;
-        const std::uint64_t offset = state % (output.size() > kReadBytes ? output.size() - kReadBytes : 1);
+        const std::uint64_t offset =
+            state % (output.size() > kReadBytes ? output.size() - kReadBytes : 1);
         start = std::chrono::steady_clock::now();
         rlegolomb_extract(stream.data(), stream.size(), idx, offset, read.data(), read.size(),
                           &size);

@@ -27,6 +27,7 @@
 #include "cpu.h"
 #include "encoder_state.h"
 #include "format.h"
+#include "index.h"
 #include "reverse_block.h"
 #include "rlegolomb.h"
 #include "run_scan.h"
@@ -627,6 +628,7 @@ rlegolomb_encoder* rlegolomb_encoder_create(int k) {
   e->bitManipulation = RLEGOLOMB_HAS_TARGET_BMI && rlegolomb::HasBitManipulation();
   e->bitDeposit = e->bitManipulation && rlegolomb::HasFastBitDeposit();
   e->shape = rlegolomb::ShapeOfCodes(k);
+  e->index = nullptr;
   rlegolomb::ResetEncoder(e);
   return e;
 }
@@ -641,11 +643,16 @@ uint64_t rlegolomb_encoder_bits(const rlegolomb_encoder* e) {
 }
 
 void rlegolomb_encoder_free(rlegolomb_encoder* e) {
+  if (e != nullptr) {
+    rlegolomb::FreeEncoderIndex(e->index);
+  }
   delete e;
 }
 
 void rlegolomb_encoder_reset(rlegolomb_encoder* e) {
   if (e != nullptr) {
+    rlegolomb::FreeEncoderIndex(e->index);
+    e->index = nullptr;
     rlegolomb::ResetEncoder(e);
   }
 }
@@ -664,10 +671,13 @@ rlegolomb_status rlegolomb_encode(rlegolomb_encoder* e, rlegolomb_out* out, rleg
                       out->pos,
                       out->pos,
                       out->size};
-  const rlegolomb_status status = rlegolomb::Encode(e, &w, final != 0);
+  rlegolomb_status status = rlegolomb::Encode(e, &w, final != 0);
   e->bytesOut += w.pos - w.start;
   in->pos = w.next;
   out->pos = w.pos;
+  if (e->index != nullptr) {
+    status = rlegolomb::IndexEncoderOutput(e->index, w.out + w.start, w.pos - w.start, status);
+  }
   return status;
 }
 

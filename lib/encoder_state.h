@@ -9,6 +9,7 @@
 namespace rlegolomb {
 
 enum class EncoderPhase : std::uint8_t { kRuns, kFlush, kDone };
+struct EncoderIndex;  // index.cpp
 
 }  // namespace rlegolomb
 
@@ -37,5 +38,6 @@ struct rlegolomb_encoder {
   // zero fill.
   std::uint64_t bytesOut;
   std::uint64_t doneBits;
+  // The index being built of this stream, or null (index.cpp owns it).
+  rlegolomb::EncoderIndex* index;
 };
-

@@ -23,6 +23,7 @@
 #include "bits.h"
 #include "crc32c.h"
 #include "decoder_state.h"
+#include "encoder_state.h"
 #include "format.h"
 #include "rlegolomb.h"
 
@@ -58,6 +59,8 @@ constexpr std::size_t kDropRoomBytes = 8192;
 // The one-shot build decodes through a room of this size (it stays in the cache while its
 // checksum is taken).
 constexpr std::size_t kBuildRoomBytes = 256 * 1024;
+// An encoder's index decodes its stream through a room of this size.
+constexpr std::size_t kEncoderRoomBytes = 64 * 1024;
 
 std::uint64_t StretchesFor(std::uint64_t expandedBits, std::uint64_t spacing) {
   const std::uint64_t bytes = expandedBits / 8 + (expandedBits % 8 != 0 ? 1 : 0);
@@ -271,6 +274,43 @@ void FreeIndexBuild(IndexBuild* build) {
   if (build != nullptr) {
     delete build->index;
     delete build;
+  }
+}
+
+struct EncoderIndex {
+  rlegolomb_decoder* decoder;  // building the index of what the encoder writes
+  std::uint8_t* room;          // where it expands to, kEncoderRoomBytes, again and again
+  bool failed;
+};
+
+rlegolomb_status IndexEncoderOutput(EncoderIndex* index, const std::uint8_t* bytes,
+                                    std::size_t size, rlegolomb_status status) {
+  if (index->failed) {
+    return RLEGOLOMB_ERROR_MEMORY;
+  }
+  if (status != RLEGOLOMB_DONE && status != RLEGOLOMB_MORE) {
+    return status;
+  }
+  rlegolomb_in in{bytes, size, 0};
+  const bool final = status == RLEGOLOMB_DONE;
+  for (;;) {
+    rlegolomb_out out{index->room, kEncoderRoomBytes, 0};
+    const rlegolomb_status decoded = rlegolomb_decode(index->decoder, &out, &in, final ? 1 : 0);
+    if (decoded == RLEGOLOMB_ERROR_MEMORY) {
+      index->failed = true;
+      return decoded;
+    }
+    if (decoded != RLEGOLOMB_MORE || (in.pos == in.size && !final && out.pos < out.size)) {
+      return status;
+    }
+  }
+}
+
+void FreeEncoderIndex(EncoderIndex* index) {
+  if (index != nullptr) {
+    rlegolomb_decoder_free(index->decoder);
+    delete[] index->room;
+    delete index;
   }
 }
 
@@ -584,6 +624,39 @@ rlegolomb_status rlegolomb_decoder_build_index(rlegolomb_decoder* d, uint64_t sp
   build->nextBoundary = idx->spacing;
   d->indexBuild = build;
   return RLEGOLOMB_DONE;
+}
+
+rlegolomb_status rlegolomb_encoder_build_index(rlegolomb_encoder* e, uint64_t spacing) {
+  if (e == nullptr || e->phase != EncoderPhase::kRuns || e->headerWritten || e->bytesOut != 0) {
+    return RLEGOLOMB_ERROR_ARGUMENT;
+  }
+  FreeEncoderIndex(e->index);
+  e->index = nullptr;
+  auto* index = new (std::nothrow) EncoderIndex{};
+  if (index == nullptr) {
+    return RLEGOLOMB_ERROR_MEMORY;
+  }
+  index->decoder = rlegolomb_decoder_create();
+  index->room = new (std::nothrow) std::uint8_t[kEncoderRoomBytes];
+  if (index->decoder == nullptr || index->room == nullptr ||
+      rlegolomb_decoder_build_index(index->decoder, spacing) != RLEGOLOMB_DONE) {
+    FreeEncoderIndex(index);
+    return RLEGOLOMB_ERROR_MEMORY;
+  }
+  e->index = index;
+  return RLEGOLOMB_DONE;
+}
+
+rlegolomb_index* rlegolomb_encoder_take_index(rlegolomb_encoder* e) {
+  if (e == nullptr || e->index == nullptr || e->index->failed) {
+    return nullptr;
+  }
+  rlegolomb_index* idx = rlegolomb_decoder_take_index(e->index->decoder);
+  if (idx != nullptr) {
+    FreeEncoderIndex(e->index);
+    e->index = nullptr;
+  }
+  return idx;
 }
 
 rlegolomb_index* rlegolomb_decoder_take_index(rlegolomb_decoder* d) {

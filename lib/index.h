@@ -3,6 +3,7 @@
 // drop output after a seek.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "decoder_state.h"
@@ -21,5 +22,13 @@ rlegolomb_status DecodeCall(rlegolomb_decoder* d, rlegolomb_out* out, rlegolomb_
 rlegolomb_status DecodeIndexed(rlegolomb_decoder* d, rlegolomb_out* out, rlegolomb_in* in,
                                bool final);
 void FreeIndexBuild(IndexBuild* build);
+
+// index.cpp: the index of an encoder's stream, made by decoding the stream as it comes out (the
+// bytes a call wrote, with the call's status: DONE ends the stream); gives the status the call is
+// to return (ERROR_MEMORY when the index cannot grow).
+struct EncoderIndex;
+rlegolomb_status IndexEncoderOutput(EncoderIndex* index, const std::uint8_t* bytes,
+                                    std::size_t size, rlegolomb_status status);
+void FreeEncoderIndex(EncoderIndex* index);
 
 }  // namespace rlegolomb

@@ -327,6 +327,15 @@ RLEGOLOMB_API rlegolomb_status rlegolomb_decoder_build_index(rlegolomb_decoder* 
  * taken once, or when memory ran out. */
 RLEGOLOMB_API rlegolomb_index* rlegolomb_decoder_take_index(rlegolomb_decoder* d);
 
+/* The same for an encoder: the index of the stream it writes (the stream is decoded as it comes
+ * out, through a room of 64 KiB: this costs a decoding of the stream, not a second pass over the
+ * input). Call it at the start of a stream; a reset drops it. DONE; ERROR_ARGUMENT when not at the
+ * start of a stream; ERROR_MEMORY (also from rlegolomb_encode when the index cannot grow). */
+RLEGOLOMB_API rlegolomb_status rlegolomb_encoder_build_index(rlegolomb_encoder* e,
+                                                             uint64_t spacing);
+/* After DONE, the index of the stream the encoder wrote (the caller frees it); null otherwise. */
+RLEGOLOMB_API rlegolomb_index* rlegolomb_encoder_take_index(rlegolomb_encoder* e);
+
 #ifdef __cplusplus
 }
 #endif

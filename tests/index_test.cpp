@@ -171,6 +171,31 @@ TEST(IndexTest, BuiltWhileDecodingInPiecesServesAsTheOneShotIndex) {
   }
 }
 
+TEST(IndexTest, BuiltWhileEncodingInPiecesServesAsTheOneShotIndex) {
+  for (const Case& c : kCases) {
+    const RandomStream s = MakeRandomStream(c.k, c.seed, c.codes);
+    std::unique_ptr<rlegolomb_encoder, decltype(&rlegolomb_encoder_free)> e(
+        rlegolomb_encoder_create(c.k), &rlegolomb_encoder_free);
+    ASSERT_EQ(rlegolomb_encoder_build_index(e.get(), 999), RLEGOLOMB_DONE);
+    Cuts cuts = RandomCuts(c.seed + 1);
+    const Transfer t = EncodeInPieces(e.get(), s.expansion, cuts);
+    EXPECT_EQ(t.fault, "");
+    IndexPtr built(rlegolomb_encoder_take_index(e.get()), &rlegolomb_index_free);
+    ASSERT_NE(built, nullptr);
+    IndexPtr oneShot = Build(t.output, 999);
+    EXPECT_EQ(rlegolomb_index_compare(oneShot.get(), built.get()), -1);
+    EXPECT_EQ(rlegolomb_index_check_stream(built.get(), t.output.data(), t.output.size()),
+              RLEGOLOMB_DONE);
+    std::uint64_t state = c.seed;
+    for (int i = 0; i < 10; ++i) {
+      const std::uint64_t offset = NextRandom(&state) % (s.expansion.size() + 1);
+      rlegolomb_status status;
+      EXPECT_EQ(Extract(t.output, built.get(), offset, 1500, &status),
+                Slice(s.expansion, offset, 1500));
+    }
+  }
+}
+
 TEST(IndexTest, SavedAndLoadedIndexIsTheSame) {
   const RandomStream s = MakeRandomStream(4, 99, 20000);
   IndexPtr idx = Build(s.stream, 512);

@@ -189,8 +189,7 @@ Transfer DecodeInPieces(rlegolomb_decoder* d, const Bytes& stream, Cuts& cuts,
         if (status == RLEGOLOMB_MORE && !final && in.pos == in.size && out.pos < out.size &&
             out.pos != whole) {
           return "the piece is used up with room left, but " + std::to_string(out.pos) +
-                 " bytes are out of " + std::to_string(rlegolomb_decoder_bits(d)) +
-                 " bits decoded";
+                 " bytes are out of " + std::to_string(rlegolomb_decoder_bits(d)) + " bits decoded";
         }
         return "";
       },

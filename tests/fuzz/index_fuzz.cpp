@@ -82,13 +82,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::uint64_t offset : {std::uint64_t{0}, spacing - 1, spacing, 3 * spacing + 1, total / 2,
                                total - std::min<std::uint64_t>(total, 5), total + 1}) {
     std::size_t got = 0;
-    const rlegolomb_status status = rlegolomb_extract(stream, streamSize, loaded.get(), offset,
-                                                      out.data(), out.size(), &got);
+    const rlegolomb_status status =
+        rlegolomb_extract(stream, streamSize, loaded.get(), offset, out.data(), out.size(), &got);
     if (damaged) {
       continue;  // a forged index may give other bytes, but no call may misbehave
     }
     const std::size_t want =
-        offset >= total ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), total - offset));
+        offset >= total
+            ? 0
+            : static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), total - offset));
     if (status != RLEGOLOMB_DONE || got != want ||
         (want != 0 && std::memcmp(out.data(), expansion.data() + offset, want) != 0)) {
       Fail("index_fuzz", "a range through the index differs from the expansion");
