@@ -20,7 +20,7 @@
 namespace {
 
 // Streams that expand past this are left alone: a few bytes can describe GiBs.
-constexpr std::uint64_t kMostExpansionBits = std::uint64_t{8} << 20;
+constexpr std::uint64_t kMostExpansionBits = std::uint64_t{1} << 20;
 
 using IndexPtr = std::unique_ptr<rlegolomb_index, decltype(&rlegolomb_index_free)>;
 
