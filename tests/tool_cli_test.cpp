@@ -397,6 +397,50 @@ TEST(ToolCliTest, NamesFilesByTheSuffixAndNeverOverwritesUnasked) {
   });
 }
 
+// Files past the sizes where the block paths change course: measured in two halves on two
+// threads (4 MiB and more), expanded in many output blocks handed to the writer thread, blocks of
+// long runs among them (written on the decoding thread), and a write refused in the middle.
+TEST(ToolCliTest, LargeFilesGiveTheStreamsAndBytesOfTheFixedPrograms) {
+  BitStream stream;
+  std::uint64_t state = 18;
+  std::uint32_t value = 1;
+  while (stream.bytes.size() < (std::size_t{5} << 20)) {
+    // Mostly short runs; every 64th run 40 000 to 2 000 000 bits long.
+    const std::uint64_t pick = NextRandom(&state);
+    const std::uint64_t length =
+        pick % 64 == 0 ? 40000 + (pick >> 8) % 1960000 : 1 + (pick >> 8) % 300;
+    PutRun(&stream, value, length);
+    value ^= 1;
+  }
+  const Bytes& data = stream.bytes;
+  const Bytes expected = FixedCompress(data, "");
+  RunFolderCases({
+      {"k chosen from two halves",
+       {{"a", data}},
+       {"a"},
+       0,
+       "",
+       "",
+       {{"a", data}, {"a.rlg", expected}}},
+      {"expanded through the writer thread",
+       {{"a.rlg", expected}},
+       {"-d", "a.rlg"},
+       0,
+       "",
+       "",
+       {{"a.rlg", expected}, {"a", data}}},
+      {"a write refused in the middle leaves nothing",
+       {{"a.rlg", expected}},
+       {"-d", "--no-sparse", "a.rlg"},
+       1,
+       "",
+       "rlegolomb: a: write error: File too large\n",
+       {{"a.rlg", expected}},
+       std::nullopt,
+       3 << 20},
+  });
+}
+
 TEST(ToolCliTest, MaxOutputStopsAnExpansionThatWouldPassIt) {
   const Bytes& x = Data();  // 1024 bytes
   const Bytes& s = DataStream();

@@ -7,26 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    Reset(other.Release());
-  }
-  return *this;
-}
-
-int UniqueFd::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void UniqueFd::Reset(int fd) {
-  if (fd_ > 2) {
-    close(fd_);
-  }
-  fd_ = fd;
-}
-
 bool OpenInput(const std::string& argument, Input* input, Reporter& reporter) {
   if (argument == "-") {
     input->name = kStdinName;

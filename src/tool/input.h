@@ -7,26 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tool/descriptor.h"
 #include "tool/reporter.h"
-
-// A file descriptor that closes itself (never 0, 1 or 2, which stay open).
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return fd_; }
-  int Release();
-  void Reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
 
 struct Input {
   std::string name;  // as messages show it: the argument, or "stdin"

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "cli/parse_exponent.h"
+
 namespace {
 
 // Long-only options take values past the range of characters.
@@ -117,25 +119,6 @@ void ReportOptionError(char* argv[], int option, int optionStart) {
   }
 }
 
-// One or more decimal digits with a value of 0 to 255, as rle-golomb-compress reads its k.
-bool ParseK(const char* text, int* k) {
-  if (*text == '\0') {
-    return false;
-  }
-  int value = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9') {
-      return false;
-    }
-    value = value * 10 + (*c - '0');
-    if (value > 255) {
-      return false;
-    }
-  }
-  *k = value;
-  return true;
-}
-
 }  // namespace
 
 bool ParseSize(const char* text, std::uint64_t* size) {
@@ -219,7 +202,8 @@ ParseResult ParseCommandLine(int argc, char* argv[], Options* options) {
         options->removeSource = true;
         break;
       case kOptionK:
-        if (!ParseK(optarg, &options->k)) {
+        options->k = ParseExponent(optarg);
+        if (options->k < 0) {
           ReportUsageError("invalid k '%s': a whole number from 0 to 255 is expected", optarg);
           return ParseResult::kExitFailure;
         }

@@ -145,20 +145,11 @@ bool Output::OpenFile(const std::string& target, const struct stat& input,
 }
 
 bool Output::WriteAll(const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd_, data, size);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      reporter_.Error(name_.c_str(), "write error: %s",
-                      std::strerror(written < 0 ? errno : ENOSPC));
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-    position_ += static_cast<std::uint64_t>(written);
+  if (!WriteWhole(fd_, data, size)) {
+    writeError_ = errno;
+    return false;
   }
+  position_ += size;
   return true;
 }
 
@@ -167,16 +158,28 @@ bool Output::SkipPendingHole() {
     return true;
   }
   if (lseek(fd_, static_cast<off_t>(holeBytes_), SEEK_CUR) < 0) {
-    reporter_.Error(name_.c_str(), "write error: %s", std::strerror(errno));
+    writeError_ = errno;
     return false;
   }
   holeBytes_ = 0;
   return true;
 }
 
+void Output::ReportWriteError() {
+  reporter_.Error(name_.c_str(), "write error: %s", std::strerror(writeError_));
+}
+
+bool Output::Write(const std::uint8_t* data, std::size_t size) {
+  if (!WriteQuietly(data, size)) {
+    ReportWriteError();
+    return false;
+  }
+  return true;
+}
+
 // A span of data goes out in one write, however many blocks it covers: only whole aligned zero
 // blocks are skipped, and the pending hole is sought past just before the next data.
-bool Output::Write(const std::uint8_t* data, std::size_t size) {
+bool Output::WriteQuietly(const std::uint8_t* data, std::size_t size) {
   if (!sparse_) {
     return WriteAll(data, size);
   }
@@ -202,19 +205,26 @@ bool Output::Write(const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+bool Output::SettlePendingHole() {
+  if (!sparse_ || holeBytes_ == 0) {
+    return true;
+  }
+  // The file ends in a hole: seeking past it does not make the file longer, setting its size does.
+  if (!SkipPendingHole()) {
+    ReportWriteError();
+    return false;
+  }
+  if (ftruncate(fd_, static_cast<off_t>(position_)) != 0) {
+    reporter_.Error(name_.c_str(), "write error: %s", std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 bool Output::Finish() {
-  if (sparse_ && holeBytes_ > 0) {
-    // The file ends in a hole: seeking past it does not make the file longer, setting its size
-    // does.
-    if (!SkipPendingHole()) {
-      Abandon();
-      return false;
-    }
-    if (ftruncate(fd_, static_cast<off_t>(position_)) != 0) {
-      reporter_.Error(name_.c_str(), "write error: %s", std::strerror(errno));
-      Abandon();
-      return false;
-    }
+  if (!SettlePendingHole()) {
+    Abandon();
+    return false;
   }
   switch (kind_) {
     case Kind::kNone:

@@ -46,6 +46,10 @@ class Output {
 
   // Writes all `size` bytes; false after reporting the error.
   bool Write(const std::uint8_t* data, std::size_t size);
+  // Write without the report, for a writer thread: false with the error kept for
+  // ReportWriteError, which the job's own thread calls.
+  bool WriteQuietly(const std::uint8_t* data, std::size_t size);
+  void ReportWriteError();
   // Ends the output: sets the size after a final hole, closes, renames into place. False after
   // reporting an error, with the temporary file removed.
   bool Finish();
@@ -61,6 +65,8 @@ class Output {
 
   bool WriteAll(const std::uint8_t* data, std::size_t size);
   bool SkipPendingHole();
+  // Finish's steps before the close; false after reporting.
+  bool SettlePendingHole();
   bool Place();
 
   Reporter& reporter_;
@@ -78,4 +84,5 @@ class Output {
   bool sparse_ = false;
   std::uint64_t position_ = 0;
   std::uint64_t holeBytes_ = 0;
+  int writeError_ = 0;  // the errno of the last refused write
 };
