@@ -556,11 +556,12 @@ int64_t rlegolomb_index_compare(const rlegolomb_index* expected, const rlegolomb
 
 rlegolomb_status rlegolomb_decoder_seek(rlegolomb_decoder* d, const rlegolomb_index* idx,
                                         uint64_t offset, uint64_t* input_pos) {
-  if (d == nullptr || idx == nullptr || input_pos == nullptr) {
+  if (d == nullptr || input_pos == nullptr) {
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
   rlegolomb::ResetStream(d);
-  const std::uint64_t n = std::min<std::uint64_t>(offset / idx->spacing, idx->points.size());
+  const std::uint64_t n =
+      idx == nullptr ? 0 : std::min<std::uint64_t>(offset / idx->spacing, idx->points.size());
   if (n == 0) {
     *input_pos = 0;
     d->skipBytes = offset;
@@ -589,11 +590,7 @@ rlegolomb_status rlegolomb_extract(const void* src, size_t src_size, const rlego
     return RLEGOLOMB_ERROR_MEMORY;
   }
   std::uint64_t inputPos = 0;
-  if (idx != nullptr) {
-    rlegolomb_decoder_seek(d, idx, offset, &inputPos);
-  } else {
-    d->skipBytes = offset;
-  }
+  rlegolomb_decoder_seek(d, idx, offset, &inputPos);
   rlegolomb_in in{src, src_size,
                   static_cast<std::size_t>(std::min<std::uint64_t>(inputPos, src_size))};
   rlegolomb_out out{dst, length, 0};

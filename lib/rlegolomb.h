@@ -309,8 +309,10 @@ RLEGOLOMB_API rlegolomb_status rlegolomb_extract(const void* src, size_t src_siz
  * the output before it by itself. It then counts as having written `offset` bytes: its limit and
  * rlegolomb_decoder_bits count from the expansion's start. The decoder's limit is kept; any stream
  * it held is dropped. The caller must feed the stream the index belongs to (check it with
- * rlegolomb_index_check_stream when in doubt): the decoder cannot tell. DONE; ERROR_ARGUMENT for a
- * null pointer. An offset past the end gives a decoder whose expansion ends with nothing written. */
+ * rlegolomb_index_check_stream when in doubt): the decoder cannot tell. idx null: the decoder starts
+ * at the stream's start (*input_pos 0) and drops the first `offset` bytes. DONE; ERROR_ARGUMENT for
+ * a null d or input_pos. An offset past the end gives a decoder whose expansion ends with nothing
+ * written. */
 RLEGOLOMB_API rlegolomb_status rlegolomb_decoder_seek(rlegolomb_decoder* d,
                                                       const rlegolomb_index* idx, uint64_t offset,
                                                       uint64_t* input_pos);

@@ -527,21 +527,171 @@ TEST(ToolCliTest, TestAndListReportEachStream) {
        files,
        {"-l", "f8-k34.rlg", "f8-k2.rlg", "empty.rlg"},
        0,
-       "  k   compressed     expanded           bits       runs     ratio  name\n"
-       " 34            3            1              8          5     0.333  f8-k34.rlg\n"
-       "  2            2            1              8          2     0.500  f8-k2.rlg\n"
-       "  -            0            0              0          0         -  empty.rlg\n"
-       "  -            5            2             16          7     0.400  (3 files)\n",
+       "  k   compressed     expanded           bits       runs     ratio index  name\n"
+       " 34            3            1              8          5     0.333    no  f8-k34.rlg\n"
+       "  2            2            1              8          2     0.500    no  f8-k2.rlg\n"
+       "  -            0            0              0          0         -    no  empty.rlg\n"
+       "  -            5            2             16          7     0.400     -  (3 files)\n",
        "",
        files},
       {"-l goes on after a missing file",
        files,
        {"-l", "missing", "f8-k2.rlg"},
        1,
-       "  k   compressed     expanded           bits       runs     ratio  name\n"
-       "  2            2            1              8          2     0.500  f8-k2.rlg\n",
+       "  k   compressed     expanded           bits       runs     ratio index  name\n"
+       "  2            2            1              8          2     0.500    no  f8-k2.rlg\n",
        "rlegolomb: missing: No such file or directory\n",
        files},
+  });
+}
+
+// 3 MiB of runs of 1 to 4000 bits: an expansion with two checkpoints at the default spacing.
+const Bytes& BigData() {
+  static const Bytes data = [] {
+    Bytes bytes(3 << 20);
+    std::uint64_t state = 42;
+    std::size_t bit = 0;
+    std::uint8_t value = 0;
+    while (bit < 8 * bytes.size()) {
+      const std::size_t end = std::min(8 * bytes.size(), bit + 1 + NextRandom(&state) % 4000);
+      for (; bit < end; ++bit) {
+        bytes[bit / 8] = static_cast<std::uint8_t>(bytes[bit / 8] | (value << (7 - bit % 8)));
+      }
+      value ^= 1;
+    }
+    return bytes;
+  }();
+  return data;
+}
+
+Bytes IndexFileOf(const Bytes& stream) {
+  rlegolomb_index* idx = rlegolomb_index_build(stream.data(), stream.size(), 0);
+  Bytes bytes(rlegolomb_index_save(idx, nullptr, 0));
+  rlegolomb_index_save(idx, bytes.data(), bytes.size());
+  rlegolomb_index_free(idx);
+  return bytes;
+}
+
+TEST(ToolCliTest, IndexesBesideStreams) {
+  const Bytes& x = BigData();
+  const Bytes s = FixedCompress(x, "");
+  const Bytes idx = IndexFileOf(s);
+  EXPECT_EQ(Bytes(idx.begin(), idx.begin() + 8), Bytes({'R', 'L', 'G', 'I', 'N', 'D', 'E', 'X'}));
+  Bytes damaged = s;
+  damaged[damaged.size() * 3 / 4] ^= 0x20;  // inside the last of the three MiB
+  const Bytes other = FixedCompress(Data(), "");
+  const std::string part = Text(Bytes(x.begin() + 1500000, x.begin() + 1600000));
+  const std::string size = std::to_string(s.size());
+  RunFolderCases({
+      {"--index writes the stream and its index",
+       {{"a", x}},
+       {"--index", "a"},
+       0,
+       "",
+       "",
+       {{"a", x}, {"a.rlg", s}, {"a.rlg.idx", idx}}},
+      {"-d --index indexes the stream it expands",
+       {{"a.rlg", s}},
+       {"-d", "--index", "a.rlg"},
+       0,
+       "",
+       "",
+       {{"a", x}, {"a.rlg", s}, {"a.rlg.idx", idx}}},
+      {"--make-index writes the index alone, over an older one",
+       {{"a.rlg", s}, {"a.rlg.idx", {'o', 'l', 'd'}}},
+       {"--make-index", "a.rlg"},
+       0,
+       "",
+       "rlegolomb: a.rlg: index written to a.rlg.idx\n",
+       {{"a.rlg", s}, {"a.rlg.idx", idx}}},
+      {"a range from a checkpoint",
+       {{"a.rlg", s}, {"a.rlg.idx", idx}},
+       {"-dc", "--offset=1500000", "--length=100000", "a.rlg"},
+       0,
+       part,
+       "",
+       {{"a.rlg", s}, {"a.rlg.idx", idx}}},
+      {"a range without an index, to a file",
+       {{"a.rlg", s}},
+       {"-d", "--offset=1500000", "--length=100000", "-o", "part", "a.rlg"},
+       0,
+       "",
+       "",
+       {{"a.rlg", s}, {"part", Bytes(part.begin(), part.end())}}},
+      {"a range past the end is empty",
+       {{"a.rlg", s}, {"a.rlg.idx", idx}},
+       {"-dc", "--offset=4M", "a.rlg"},
+       0,
+       "",
+       "",
+       {{"a.rlg", s}, {"a.rlg.idx", idx}}},
+      {"a range with another stream's index decodes from the start",
+       {{"a.rlg", s}, {"a.rlg.idx", IndexFileOf(other)}},
+       {"-dc", "--offset=1500000", "--length=100000", "a.rlg"},
+       2,
+       part,
+       "rlegolomb: a.rlg.idx: does not match the stream (it is of another stream, or of this one "
+       "before a change) -- not used\n",
+       {{"a.rlg", s}, {"a.rlg.idx", IndexFileOf(other)}}},
+      {"-t verifies against the index",
+       {{"a.rlg", s}, {"a.rlg.idx", idx}},
+       {"-t", "a.rlg"},
+       0,
+       "",
+       "rlegolomb: a.rlg: OK: " + size +
+           " bytes expand to 3145728 bytes, verified against a.rlg.idx\n",
+       {{"a.rlg", s}, {"a.rlg.idx", idx}}},
+      {"-t names the stretch a damaged stream changes",
+       {{"a.rlg", damaged}, {"a.rlg.idx", idx}},
+       {"-t", "a.rlg"},
+       1,
+       "",
+       "rlegolomb: a.rlg: the expansion differs from the one a.rlg.idx recorded, in bytes 2097152 "
+       "to 3145727: the stream is damaged (or the index is of another stream)\n",
+       {{"a.rlg", damaged}, {"a.rlg.idx", idx}}},
+      {"-d puts no damaged expansion in place",
+       {{"a.rlg", damaged}, {"a.rlg.idx", idx}},
+       {"-d", "a.rlg"},
+       1,
+       "",
+       "rlegolomb: a.rlg: the expansion differs from the one a.rlg.idx recorded, in bytes 2097152 "
+       "to 3145727: the stream is damaged (or the index is of another stream)\n",
+       {{"a.rlg", damaged}, {"a.rlg.idx", idx}}},
+      {"a damaged index is not used",
+       {{"a.rlg", s}, {"a.rlg.idx", Bytes(idx.begin(), idx.end() - 1)}},
+       {"-t", "a.rlg"},
+       2,
+       "",
+       "rlegolomb: a.rlg.idx: damaged, or not an index -- not used\n"
+       "rlegolomb: a.rlg: OK: " +
+           size + " bytes expand to 3145728 bytes\n",
+       {{"a.rlg", s}, {"a.rlg.idx", Bytes(idx.begin(), idx.end() - 1)}}},
+      {"-l says which streams have an index",
+       {{"a.rlg", s}, {"a.rlg.idx", idx}, {"b.rlg", other}},
+       {"-l", "a.rlg", "b.rlg"},
+       0,
+       "  k   compressed     expanded           bits       runs     ratio index  name\n"
+       " 10        19834      3145728       25165824      12753   158.603   yes  a.rlg\n"
+       "  8           20         1024           8192         13    51.200    no  b.rlg\n"
+       "  -        19854      3146752       25174016      12766   158.495     -  (2 files)\n",
+       "",
+       {{"a.rlg", s}, {"a.rlg.idx", idx}, {"b.rlg", other}}},
+      {"--offset without -d",
+       {{"a.rlg", s}},
+       {"--offset=5", "a.rlg"},
+       1,
+       "",
+       "rlegolomb: --offset and --length go with -d\n" + kTryHelp,
+       {{"a.rlg", s}}},
+      {"a range needs -c or -o",
+       {{"a.rlg", s}},
+       {"-d", "--length=5", "a.rlg"},
+       1,
+       "",
+       "rlegolomb: --offset and --length write a part of an expansion: name its file with -o, or "
+       "write to standard output with -c\n" +
+           kTryHelp,
+       {{"a.rlg", s}}},
   });
 }
 

@@ -149,9 +149,11 @@ constexpr bool kWriterThread = false;
 }  // namespace
 
 bool CompressInput(Input& input, int k, Output& output, Buffers& buffers, Reporter& reporter,
-                   StreamFacts* facts) {
+                   StreamFacts* facts, IndexWork* index) {
   const std::unique_ptr<rlegolomb_encoder, EncoderFree> encoder(rlegolomb_encoder_create(k));
-  if (!encoder) {
+  if (!encoder ||
+      (index != nullptr && index->build &&
+       rlegolomb_encoder_build_index(encoder.get(), index->spacing) != RLEGOLOMB_DONE)) {
     reporter.Error(input.name.c_str(), "out of memory");
     return false;
   }
@@ -191,15 +193,39 @@ bool CompressInput(Input& input, int k, Output& output, Buffers& buffers, Report
     return false;
   }
   facts->bytesOut += out.pos;
+  if (index != nullptr && index->build) {
+    index->built = rlegolomb_encoder_take_index(encoder.get());
+  }
   return true;
 }
 
 bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buffers,
-                 Reporter& reporter, StreamFacts* facts) {
+                 Reporter& reporter, StreamFacts* facts, IndexWork* index) {
   const std::unique_ptr<rlegolomb_decoder, DecoderFree> decoder(rlegolomb_decoder_create());
-  if (!decoder) {
+  if (!decoder ||
+      (index != nullptr && index->build &&
+       rlegolomb_decoder_build_index(decoder.get(), index->spacing) != RLEGOLOMB_DONE)) {
     reporter.Error(input.name.c_str(), "out of memory");
     return false;
+  }
+  // A range: the decoder starts at a checkpoint (or the start) and drops what comes before the
+  // offset; the limit, counted from the expansion's start, ends the range, unless --max-output
+  // ends it first.
+  const bool range = index != nullptr && index->range;
+  std::uint64_t rangeEnd = 0;
+  if (range) {
+    std::uint64_t inputPos = 0;
+    rlegolomb_decoder_seek(decoder.get(), index->seek, index->offset, &inputPos);
+    if (!SkipInput(input, inputPos, reporter)) {
+      return false;
+    }
+    facts->bytesIn += inputPos;
+    if (index->length != 0) {
+      rangeEnd = index->offset + std::min(index->length, UINT64_MAX - index->offset);
+      if (limit == 0 || rangeEnd < limit) {
+        limit = rangeEnd;
+      }
+    }
   }
   rlegolomb_decoder_set_limit(decoder.get(), limit);
   reporter.BeginProgress(input.name, true);
@@ -254,6 +280,9 @@ bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buf
     return false;
   }
   facts->bytesOut += out.pos;
+  if (status == RLEGOLOMB_ERROR_LIMIT && range && limit == rangeEnd) {
+    status = RLEGOLOMB_DONE;  // the range's end, not the expansion's
+  }
   if (status == RLEGOLOMB_ERROR_LIMIT) {
     reporter.Error(input.name.c_str(),
                    "expands to more than %" PRIu64 " bytes (--max-output); stopped", limit);
@@ -266,5 +295,8 @@ bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buf
   facts->k = rlegolomb_decoder_k(decoder.get());
   facts->bits = rlegolomb_decoder_bits(decoder.get());
   facts->codes = rlegolomb_decoder_codes(decoder.get());
+  if (index != nullptr && index->build) {
+    index->built = rlegolomb_decoder_take_index(decoder.get());
+  }
   return true;
 }

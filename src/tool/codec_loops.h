@@ -10,6 +10,7 @@
 #include "blocks/block_memory.h"
 #include "blocks/block_writer.h"
 #include "blocks/measure_halves.h"
+#include "rlegolomb.h"
 #include "tool/input.h"
 #include "tool/output.h"
 #include "tool/reporter.h"
@@ -48,6 +49,20 @@ struct StreamFacts {
   std::uint64_t codes = 0;     // expanding: the run codes decoded
 };
 
+// What a loop does with indexes (see rlegolomb.h): build one of the stream as it goes, or start
+// the expansion at an offset (from a checkpoint of `seek`, or from the start when it is null) and
+// stop after `length` bytes.
+struct IndexWork {
+  bool build = false;
+  std::uint64_t spacing = 0;  // of the index built (0: the library's default)
+  bool range = false;
+  const rlegolomb_index* seek = nullptr;
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;  // 0: to the end
+  // The index built, once the stream is done; the caller frees it.
+  rlegolomb_index* built = nullptr;
+};
+
 // The k whose stream of the input is the smallest (see rlegolomb_sizer_choose_k), in one pass.
 // A regular file is rewound afterwards. Any other input (a pipe, a terminal, a device) can be
 // read only once, so it is copied on the way into a temporary file in $TMPDIR (or /tmp), removed
@@ -56,10 +71,12 @@ bool ChooseK(Input& input, Buffers& buffers, Reporter& reporter, int* k);
 
 // Compresses the rest of `input` at `k` (0..255) into `output`. False after reporting.
 bool CompressInput(Input& input, int k, Output& output, Buffers& buffers, Reporter& reporter,
-                   StreamFacts* facts);
+                   StreamFacts* facts, IndexWork* index = nullptr);
 
 // Expands the rest of `input` into `output`, or discards the expansion when `output` is null.
 // `limit`: the most bytes the expansion may have (0: no limit); an expansion that would pass it
 // is stopped with an error after its first `limit` bytes. False after reporting.
+// With `index`, see IndexWork: a range's bytes count as the expansion's (facts->bytesOut), and its
+// end is no error.
 bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buffers,
-                 Reporter& reporter, StreamFacts* facts);
+                 Reporter& reporter, StreamFacts* facts, IndexWork* index = nullptr);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -40,4 +41,28 @@ long ReadInput(Input& input, std::uint8_t* buffer, std::size_t capacity, Reporte
       return -1;
     }
   }
+}
+
+bool SkipInput(Input& input, std::uint64_t count, Reporter& reporter) {
+  if (count == 0) {
+    return true;
+  }
+  if (S_ISREG(input.status.st_mode) && count <= static_cast<std::uint64_t>(INT64_MAX) &&
+      lseek(input.fd, static_cast<off_t>(count), SEEK_CUR) >= 0) {
+    return true;
+  }
+  std::uint8_t block[64 * 1024];
+  while (count > 0) {
+    const long got =
+        ReadInput(input, block,
+                  static_cast<std::size_t>(std::min<std::uint64_t>(count, sizeof block)), reporter);
+    if (got < 0) {
+      return false;
+    }
+    if (got == 0) {
+      return true;  // the stream ends before: the decoder finds its end
+    }
+    count -= static_cast<std::uint64_t>(got);
+  }
+  return true;
 }

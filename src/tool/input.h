@@ -25,6 +25,10 @@ bool OpenInput(const std::string& argument, Input* input, Reporter& reporter);
 // after reporting the read error.
 long ReadInput(Input& input, std::uint8_t* buffer, std::size_t capacity, Reporter& reporter);
 
+// Moves past the next `count` bytes: a seek for a regular file, else reading them. False after
+// reporting a read error; the end of the input before them is no error.
+bool SkipInput(Input& input, std::uint64_t count, Reporter& reporter);
+
 // The names messages give to the standard streams.
 inline constexpr const char* kStdinName = "stdin";
 inline constexpr const char* kStdoutName = "stdout";

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tool/index_files.h"
 #include "tool/input.h"
 #include "tool/output.h"
 
@@ -29,26 +30,77 @@ std::string Ratio(std::uint64_t expanded, std::uint64_t compressed) {
 }
 
 void PrintListRow(const std::string& k, std::uint64_t compressed, std::uint64_t expanded,
-                  std::uint64_t bits, std::uint64_t codes, const std::string& name) {
-  std::printf("%3s %12" PRIu64 " %12" PRIu64 " %14" PRIu64 " %10" PRIu64 " %9s  %s\n", k.c_str(),
-              compressed, expanded, bits, codes, Ratio(expanded, compressed).c_str(), name.c_str());
+                  std::uint64_t bits, std::uint64_t codes, const char* index,
+                  const std::string& name) {
+  std::printf("%3s %12" PRIu64 " %12" PRIu64 " %14" PRIu64 " %10" PRIu64 " %9s %5s  %s\n",
+              k.c_str(), compressed, expanded, bits, codes, Ratio(expanded, compressed).c_str(),
+              index, name.c_str());
+}
+
+// The index to verify an expansion against, and the one to build on the way: one is built when
+// there is one beside the stream (at its spacing) or when --index asks for one.
+struct IndexJob {
+  IndexHandle expected;
+  IndexWork work;
+};
+
+void PrepareIndexJob(const Input& input, const JobContext& context, IndexJob* job) {
+  // --make-index replaces what is there, index or not.
+  if (!input.isStdin && context.options.mode != Mode::kMakeIndex) {
+    job->expected = LoadIndexFor(input.name, context.reporter);
+  }
+  job->work.build = job->expected != nullptr || (context.options.writeIndex && !input.isStdin) ||
+                    context.options.mode == Mode::kMakeIndex;
+  job->work.spacing = job->expected ? rlegolomb_index_spacing(job->expected.get()) : 0;
+}
+
+// After the expansion: the check against the index beside the stream, and the index written
+// when --index asks for it. False after reporting.
+bool FinishIndexJob(const Input& input, JobContext& context, IndexJob* job) {
+  const IndexHandle built(job->work.built);
+  job->work.built = nullptr;
+  if (job->expected &&
+      !VerifyAgainstIndex(job->expected.get(), built.get(), input.name, context.reporter)) {
+    return false;
+  }
+  const bool write = context.options.writeIndex || context.options.mode == Mode::kMakeIndex;
+  if (write && input.isStdin) {
+    context.reporter.Warning(input.name.c_str(), "no file to put an index beside -- none written");
+    return true;
+  }
+  if (write && built) {
+    return WriteIndexFile(input.name, built.get(), input.status,
+                          static_cast<mode_t>(0666 & ~context.umask), context.reporter);
+  }
+  return true;
 }
 
 void TestJob(Input& input, JobContext& context) {
   StreamFacts facts;
+  IndexJob index;
+  PrepareIndexJob(input, context, &index);
   if (!ExpandInput(input, nullptr, context.options.maxOutput, context.buffers, context.reporter,
-                   &facts)) {
+                   &facts, &index.work) ||
+      !FinishIndexJob(input, context, &index)) {
+    rlegolomb_index_free(index.work.built);
     return;
   }
+  if (context.options.mode == Mode::kMakeIndex) {
+    context.reporter.Note(input.name.c_str(), "index written to %s",
+                          IndexNameOf(input.name).c_str());
+    return;
+  }
+  const std::string verified =
+      index.expected ? ", verified against " + IndexNameOf(input.name) : "";
   if (context.reporter.Verbose()) {
     context.reporter.Note(input.name.c_str(),
                           "OK: %" PRIu64 " bytes expand to %" PRIu64 " bytes (%" PRIu64
-                          " bits), k = %s, %" PRIu64 " runs",
+                          " bits), k = %s, %" PRIu64 " runs%s",
                           facts.bytesIn, facts.bytesOut, facts.bits, KText(facts.k).c_str(),
-                          facts.codes);
+                          facts.codes, verified.c_str());
   } else {
-    context.reporter.Note(input.name.c_str(), "OK: %" PRIu64 " bytes expand to %" PRIu64 " bytes",
-                          facts.bytesIn, facts.bytesOut);
+    context.reporter.Note(input.name.c_str(), "OK: %" PRIu64 " bytes expand to %" PRIu64 " bytes%s",
+                          facts.bytesIn, facts.bytesOut, verified.c_str());
   }
 }
 
@@ -60,11 +112,17 @@ void ListJob(Input& input, JobContext& context) {
   }
   ListTotals& totals = context.totals;
   if (totals.files == 0) {
-    std::printf("%3s %12s %12s %14s %10s %9s  %s\n", "k", "compressed", "expanded", "bits", "runs",
-                "ratio", "name");
+    std::printf("%3s %12s %12s %14s %10s %9s %5s  %s\n", "k", "compressed", "expanded", "bits",
+                "runs", "ratio", "index", "name");
   }
+  IndexHandle index;
+  const IndexFound found = input.isStdin ? IndexFound::kNone : FindIndex(input.name, &index);
   PrintListRow(facts.k < 0 ? "-" : std::to_string(facts.k), facts.bytesIn, facts.bytesOut,
-               facts.bits, facts.codes, input.name);
+               facts.bits, facts.codes,
+               found == IndexFound::kLoaded ? "yes"
+               : found == IndexFound::kNone ? "no"
+                                            : "bad",
+               input.name);
   ++totals.files;
   totals.compressed += facts.bytesIn;
   totals.expanded += facts.bytesOut;
@@ -139,14 +197,56 @@ void WriteJob(const std::string& argument, Input& input, JobContext& context) {
   int k = options.k;
   const bool chosen = !expand && k < 0;
   bool done;
-  if (expand) {
-    done = ExpandInput(input, &output, options.maxOutput, context.buffers, reporter, &facts);
+  IndexJob index;
+  if (expand && options.hasRange) {
+    // A range starts at a checkpoint of the index beside the stream, when it fits the stream.
+    if (!input.isStdin) {
+      index.expected = LoadIndexFor(input.name, reporter);
+      if (index.expected && !IndexFitsInput(index.expected.get(), input)) {
+        reporter.Warning(IndexNameOf(input.name).c_str(),
+                         "does not match the stream (it is of another stream, or of this one "
+                         "before a change) -- not used");
+        index.expected.reset();
+      }
+    }
+    index.work.range = true;
+    index.work.seek = index.expected.get();
+    index.work.offset = options.offset;
+    index.work.length = options.length;
+    done = ExpandInput(input, &output, options.maxOutput, context.buffers, reporter, &facts,
+                       &index.work);
+    index.expected.reset();  // nothing to verify a part against
+  } else if (expand) {
+    PrepareIndexJob(input, context, &index);
+    done = ExpandInput(input, &output, options.maxOutput, context.buffers, reporter, &facts,
+                       &index.work);
   } else {
+    index.work.build = options.writeIndex;
     done = (!chosen || ChooseK(input, context.buffers, reporter, &k)) &&
-           CompressInput(input, k, output, context.buffers, reporter, &facts);
+           CompressInput(input, k, output, context.buffers, reporter, &facts, &index.work);
   }
-  if (!done || !output.Finish()) {
+  const IndexHandle built(index.work.built);
+  // An expansion that differs from what its index recorded is not put in place.
+  if (!done ||
+      (index.expected &&
+       !VerifyAgainstIndex(index.expected.get(), built.get(), input.name, reporter)) ||
+      !output.Finish()) {
     return;  // the output is abandoned as it goes out of scope
+  }
+  if (options.writeIndex && built) {
+    // Beside the stream: the input when expanding, the output when compressing.
+    const bool besideOutput = !expand;
+    if (besideOutput && !output.Placed()) {
+      reporter.Warning(output.Name().c_str(), "not a regular file: no index written beside it");
+    } else if (!besideOutput && input.isStdin) {
+      reporter.Warning(input.name.c_str(), "no file to put an index beside -- none written");
+    } else {
+      const std::string stream = besideOutput ? output.Name() : input.name;
+      if (!WriteIndexFile(stream, built.get(), input.status,
+                          static_cast<mode_t>(0666 & ~context.umask), reporter)) {
+        return;
+      }
+    }
   }
   reporter.Detail(name, "k = %s%s: %" PRIu64 " bytes in, %" PRIu64 " bytes out, to %s",
                   KText(facts.k).c_str(), chosen ? " (chosen)" : "", facts.bytesIn, facts.bytesOut,
@@ -187,6 +287,7 @@ void RunJob(const std::string& argument, JobContext& context) {
   }
   switch (context.options.mode) {
     case Mode::kTest:
+    case Mode::kMakeIndex:
       TestJob(input, context);
       return;
     case Mode::kList:
@@ -205,5 +306,5 @@ void PrintListTotals(const ListTotals& totals) {
   std::string name = "(";
   name += std::to_string(totals.files);
   name += " files)";
-  PrintListRow("-", totals.compressed, totals.expanded, totals.bits, totals.codes, name);
+  PrintListRow("-", totals.compressed, totals.expanded, totals.bits, totals.codes, "-", name);
 }

@@ -21,6 +21,10 @@ enum LongOnly : int {
   kOptionMaxOutput,
   kOptionSparse,
   kOptionNoSparse,
+  kOptionIndex,
+  kOptionMakeIndex,
+  kOptionOffset,
+  kOptionLength,
 };
 
 // A leading ':' makes getopt_long return ':' for a missing value, and report nothing itself.
@@ -42,6 +46,10 @@ const option kLongOptions[] = {
     {"max-output", required_argument, nullptr, kOptionMaxOutput},
     {"sparse", no_argument, nullptr, kOptionSparse},
     {"no-sparse", no_argument, nullptr, kOptionNoSparse},
+    {"index", no_argument, nullptr, kOptionIndex},
+    {"make-index", no_argument, nullptr, kOptionMakeIndex},
+    {"offset", required_argument, nullptr, kOptionOffset},
+    {"length", required_argument, nullptr, kOptionLength},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
@@ -73,6 +81,13 @@ constexpr const char kHelp[] =
     "      --sparse         leave holes for whole zero blocks of an expansion (the default\n"
     "                       for regular output files; also standard output with this option)\n"
     "      --no-sparse      write every byte\n"
+    "      --index          also write an index of each stream beside it (FILE.rlg.idx):\n"
+    "                       checkpoints for --offset, and checksums that -d and -t then\n"
+    "                       verify the expansion against\n"
+    "      --make-index     write the index of each FILE.rlg, without the expansion\n"
+    "      --offset=SIZE    with -d: expand from byte SIZE of the expansion on (quickly from\n"
+    "                       a checkpoint of FILE.rlg.idx when there is one); needs -c or -o\n"
+    "      --length=SIZE    with -d: expand at most SIZE bytes; needs -c or -o\n"
     "  -q, --quiet          print no warnings and no reports\n"
     "  -v, --verbose        report k and the sizes of each file\n"
     "  -h, --help           print this help and exit\n"
@@ -121,7 +136,7 @@ void ReportOptionError(char* argv[], int option, int optionStart) {
 
 }  // namespace
 
-bool ParseSize(const char* text, std::uint64_t* size) {
+bool ParseSize(const char* text, std::uint64_t* size, bool zeroAllowed) {
   std::uint64_t value = 0;
   const char* c = text;
   if (*c < '0' || *c > '9') {
@@ -160,7 +175,7 @@ bool ParseSize(const char* text, std::uint64_t* size) {
       return false;
     }
   }
-  if (value == 0 || value > (UINT64_MAX >> shift)) {
+  if ((value == 0 && !zeroAllowed) || value > (UINT64_MAX >> shift)) {
     return false;
   }
   *size = value << shift;
@@ -172,6 +187,7 @@ ParseResult ParseCommandLine(int argc, char* argv[], Options* options) {
   bool decompress = false;
   bool test = false;
   bool list = false;
+  bool makeIndex = false;
   for (;;) {
     const int optionStart = optind;
     const int option = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
@@ -229,6 +245,25 @@ ParseResult ParseCommandLine(int argc, char* argv[], Options* options) {
       case kOptionNoSparse:
         options->sparse = Sparse::kOff;
         break;
+      case kOptionIndex:
+        options->writeIndex = true;
+        break;
+      case kOptionMakeIndex:
+        makeIndex = true;
+        break;
+      case kOptionOffset:
+      case kOptionLength: {
+        std::uint64_t* value = option == kOptionOffset ? &options->offset : &options->length;
+        if (!ParseSize(optarg, value, option == kOptionOffset)) {
+          ReportUsageError(
+              "invalid size '%s' for %s: a whole number, with an optional K, M, G or T, is "
+              "expected",
+              optarg, option == kOptionOffset ? "--offset" : "--length");
+          return ParseResult::kExitFailure;
+        }
+        options->hasRange = true;
+        break;
+      }
       case 'q':
         options->verbosity = Verbosity::kQuiet;
         break;
@@ -249,12 +284,31 @@ ParseResult ParseCommandLine(int argc, char* argv[], Options* options) {
   for (int i = optind; i < argc; ++i) {
     options->files.emplace_back(argv[i]);
   }
-  options->mode = list         ? Mode::kList
+  options->mode = makeIndex    ? Mode::kMakeIndex
+                  : list       ? Mode::kList
                   : test       ? Mode::kTest
                   : decompress ? Mode::kDecompress
                                : Mode::kCompress;
   if (options->toStdout && options->hasOutputName) {
     ReportUsageError("-c and -o cannot be used together");
+    return ParseResult::kExitFailure;
+  }
+  if (options->hasRange && options->mode != Mode::kDecompress) {
+    ReportUsageError("--offset and --length go with -d");
+    return ParseResult::kExitFailure;
+  }
+  if (options->hasRange && !options->toStdout && !options->hasOutputName) {
+    ReportUsageError(
+        "--offset and --length write a part of an expansion: name its file with -o, or "
+        "write to standard output with -c");
+    return ParseResult::kExitFailure;
+  }
+  if (options->writeIndex && options->hasRange) {
+    ReportUsageError("--index indexes whole streams: not with --offset or --length");
+    return ParseResult::kExitFailure;
+  }
+  if (options->writeIndex && options->mode == Mode::kCompress && options->toStdout) {
+    ReportUsageError("--index writes the index beside the stream's file: not with -c");
     return ParseResult::kExitFailure;
   }
   const bool writes = options->mode == Mode::kCompress || options->mode == Mode::kDecompress;

@@ -7,7 +7,7 @@
 
 #include "tool/reporter.h"
 
-enum class Mode { kCompress, kDecompress, kTest, kList };
+enum class Mode { kCompress, kDecompress, kTest, kList, kMakeIndex };
 enum class Sparse { kAuto, kOn, kOff };  // kAuto: holes in regular output files only
 
 inline constexpr const char* kSuffix = ".rlg";
@@ -22,6 +22,10 @@ struct Options {
   int k = -1;                   // --k=N, or -1 to choose it
   std::uint64_t maxOutput = 0;  // --max-output, 0: no limit
   Sparse sparse = Sparse::kAuto;
+  bool writeIndex = false;  // --index: also write NAME.idx beside each stream
+  bool hasRange = false;    // --offset or --length: expand that byte range only
+  std::uint64_t offset = 0;
+  std::uint64_t length = 0;  // 0: to the end
   Verbosity verbosity = Verbosity::kNormal;
   std::vector<std::string> files;  // empty: standard input
 };
@@ -34,5 +38,8 @@ enum class ParseResult { kRun, kExitSuccess, kExitFailure };
 ParseResult ParseCommandLine(int argc, char* argv[], Options* options);
 
 // A size with an optional suffix K, M, G or T, or k, m, g, t (powers of 1024; "KiB" and "KB"
-// mean K): false for anything else, for 0 and for sizes past 2^64 - 1.
-bool ParseSize(const char* text, std::uint64_t* size);
+// mean K): false for anything else, for 0 (unless `zeroAllowed`) and for sizes past 2^64 - 1.
+bool ParseSize(const char* text, std::uint64_t* size, bool zeroAllowed = false);
+
+// The index file of the stream NAME: NAME.idx.
+inline constexpr const char* kIndexSuffix = ".idx";
