@@ -15,8 +15,8 @@
 #   RLEG_SETS            the sets to time, separated by spaces (default: all of them)
 #
 # Needs cmake, g++, Google Benchmark (libbenchmark-dev, for the bench tools' build), ghostscript,
-# zstd and GNU time; installs the last four when missing. bench/make_corpus.sh installs what the
-# realistic sets need.
+# zstd and GNU time, and for the realistic sets what bench/make_corpus.sh names: all of it is what
+# `scripts/install-deps.sh --bench` installs (as root). The scripts install nothing themselves.
 
 all_sets=(pages long sparse noise scans masks halftones)
 synthetic_sets=" pages long sparse noise long1m "
@@ -26,16 +26,16 @@ shm=${RLEG_SHM_DIR:-/dev/shm/rleg-bench}
 read -r -a sets <<<"${RLEG_SETS:-${all_sets[*]}}"
 mkdir -p "$corpus" "$disk" "$shm"
 
-install_missing() {
+# Stops with the list of what is missing, and the command that installs it.
+check_prerequisites() {
   local missing=()
   command -v gs >/dev/null || missing+=(ghostscript)
   command -v zstd >/dev/null || missing+=(zstd)
   [ -x /usr/bin/time ] || missing+=(time)
   [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
   if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+    echo "Missing: ${missing[*]}; install them with: scripts/install-deps.sh --bench" >&2
+    exit 1
   fi
 }
 

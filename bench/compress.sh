@@ -21,7 +21,7 @@ cd "$(dirname "$0")/.."
 rounds=${1:-5}
 source bench/common.sh
 
-install_missing
+check_prerequisites
 describe_machine
 describe_outputs
 build_programs

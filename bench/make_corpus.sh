@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Makes the realistic sets of the benchmark corpus (scans, masks, halftones) from documents and
-# pictures that Debian packages ship, installing those packages and the tools when missing, then
-# checks the sets against the checksums recorded in bench/corpus.sha256 (exit status 3 when they
-# differ, as other versions of the packages may make them). bench/CORPUS.md says what each set
-# holds and where every image comes from.
+# pictures that Debian packages ship, then checks the sets against the checksums recorded in
+# bench/corpus.sha256 (exit status 3 when they differ, as other versions of the packages may make
+# them). bench/CORPUS.md says what each set holds and where every image comes from. The packages
+# and the tools are a prerequisite: `scripts/install-deps.sh --bench` installs them (as root);
+# this script installs nothing and stops when one is missing.
 #
 #   bench/make_corpus.sh [OUT_DIR [SET...]]   (default build-bench-corpus/ in the source tree,
 #                                               all three sets)
@@ -23,9 +24,8 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  echo "Missing packages: ${missing[*]}; install them with: scripts/install-deps.sh --bench" >&2
+  exit 1
 fi
 echo "Source packages:"
 dpkg-query -W -f='  ${Package} ${Version}\n' "${packages[@]}"

@@ -4,8 +4,8 @@
 #
 #   bench/memory.sh [BUILD_DIR]     (default: build; the program is BUILD_DIR/rle-golomb-expand)
 #
-# Needs /usr/bin/time (Debian package "time", installed when missing) and about 1 GiB of free space
-# in the temp folder for the large output, which is removed afterwards.
+# Needs /usr/bin/time (Debian package "time"; `scripts/install-deps.sh --bench` installs it) and
+# about 1 GiB of free space in the temp folder for the large output, which is removed afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 program="${1:-build}/rle-golomb-expand"
@@ -13,9 +13,7 @@ margin_kb=1024  # the largest difference in peak resident memory taken as "the s
 runs=3
 
 [ -x "$program" ] || { echo "no program at $program: build first"; exit 1; }
-if [ ! -x /usr/bin/time ]; then
-  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y time
-fi
+[ -x /usr/bin/time ] || { echo "no /usr/bin/time: scripts/install-deps.sh --bench installs it"; exit 1; }
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

@@ -14,13 +14,15 @@ int main(void) {
     do {
       rlegolomb_out out = {out_buf, sizeof out_buf, 0};
       status = rlegolomb_decode(d, &out, &in, final);
-      if (fwrite(out_buf, 1, out.pos, stdout) != out.pos) final = -1;
+      if (fwrite(out_buf, 1, out.pos, stdout) != out.pos)
+        final = -1;
     } while (status == RLEGOLOMB_MORE && final >= 0 && (in.pos < in.size || final));
-    if (ferror(stdin) || final < 0) break;
+    if (ferror(stdin) || final < 0)
+      break;
   }
   rlegolomb_decoder_free(d);
-  if (status != RLEGOLOMB_DONE) fprintf(stderr, "expand_stream: %s\n",
-                                        status == RLEGOLOMB_MORE ? "read or write error"
-                                                                 : rlegolomb_status_text(status));
+  if (status != RLEGOLOMB_DONE)
+    fprintf(stderr, "expand_stream: %s\n",
+            status == RLEGOLOMB_MORE ? "read or write error" : rlegolomb_status_text(status));
   return status == RLEGOLOMB_DONE && fflush(stdout) == 0 ? 0 : 1;
 }

@@ -10,7 +10,7 @@ from conftest import SOURCE_DIR
 
 
 def test_version_is_the_librarys():
-    header = (SOURCE_DIR / "lib" / "rlegolomb.h").read_text()
+    header = (SOURCE_DIR / "include" / "rlegolomb.h").read_text()
     parts = [re.search(rf"#define RLEGOLOMB_VERSION_{p} (\d+)", header).group(1) for p in ("MAJOR", "MINOR", "PATCH")]
     assert rlegolomb.__version__ == ".".join(parts)
 
