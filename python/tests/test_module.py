@@ -10,7 +10,7 @@ from conftest import SOURCE_DIR
 
 
 def test_version_is_the_librarys():
-    header = (SOURCE_DIR / "lib" / "rlegolomb.h").read_text()
+    header = next(p for p in (SOURCE_DIR / d / "rlegolomb.h" for d in ("include", "lib")) if p.exists()).read_text()
     parts = [re.search(rf"#define RLEGOLOMB_VERSION_{p} (\d+)", header).group(1) for p in ("MAJOR", "MINOR", "PATCH")]
     assert rlegolomb.__version__ == ".".join(parts)
 
@@ -31,6 +31,15 @@ def test_everything_public_has_a_docstring():
     undocumented = [n for n, obj in public_names().items() if n != "__version__" and len((obj.__doc__ or "").strip()) < 20]
     assert not undocumented
     assert "PBM" in rlegolomb.decompress_array.__doc__
+
+
+def test_the_installed_metadata_is_the_librarys():
+    # pip's metadata, or the build tree's copy of it: the version and the codec's entry point.
+    from importlib import metadata
+
+    assert metadata.version("rlegolomb") == rlegolomb.__version__
+    points = [p for p in metadata.entry_points(group="numcodecs.codecs") if p.name == "rlegolomb"]
+    assert [p.value for p in points] == ["rlegolomb.numcodecs:RLEGolomb"]
 
 
 def test_the_stub_declares_what_the_module_has():
