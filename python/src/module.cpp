@@ -628,8 +628,8 @@ struct CompressorState {
   }
 
   std::mutex mutex;
-  int k;             // 0..255, or -1 until flush() chooses it
-  EncoderPtr encoder;  // null while k is to be chosen
+  int k;                             // 0..255, or -1 until flush() chooses it
+  EncoderPtr encoder;                // null while k is to be chosen
   std::vector<unsigned char> input;  // the whole input while k is to be chosen
   bool flushed = false;
   bool broken = false;  // a call ran out of memory: input may have been lost
@@ -641,12 +641,13 @@ struct CompressorObject {
 
 // The state of a Decompressor, made by __init__. All of it is used under the lock.
 struct DecompressorState {
-  explicit DecompressorState(std::optional<uint64_t> cap) : max_output(cap), decoder(NewDecoder()) {}
+  explicit DecompressorState(std::optional<uint64_t> cap)
+      : max_output(cap), decoder(NewDecoder()) {}
 
   std::mutex mutex;
   std::optional<uint64_t> max_output;  // the cap on the whole expansion, in bytes
   DecoderPtr decoder;
-  uint64_t written = 0;                 // bytes returned so far (<= *max_output)
+  uint64_t written = 0;                   // bytes returned so far (<= *max_output)
   std::vector<unsigned char> unconsumed;  // input held back by a per-call max_length
   bool needs_input = true;
   bool eof = false;
@@ -994,8 +995,8 @@ PyMethodDef compressor_methods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyGetSetDef compressor_getset[] = {
-    {"k", CompressorK, nullptr,
-     "The stream's k: as given, or None until flush() has chosen it.", nullptr},
+    {"k", CompressorK, nullptr, "The stream's k: as given, or None until flush() has chosen it.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr}};
 
 PyMethodDef decompressor_methods[] = {
@@ -1033,8 +1034,8 @@ PyGetSetDef decompressor_getset[] = {
      nullptr},
     {"max_output", DecompressorMaxOutput, nullptr,
      "The cap on the whole expansion in bytes, as given (None: no cap).", nullptr},
-    {"max_length", DecompressorMaxLength, nullptr,
-     "Deprecated: max_output, under its old name.", nullptr},
+    {"max_length", DecompressorMaxLength, nullptr, "Deprecated: max_output, under its old name.",
+     nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr}};
 
 const char compressor_doc[] =
