@@ -54,8 +54,6 @@ def test_masks_reduced_and_written_back_on_two_worker_processes(client, tmp_path
     distributed.wait(futures, timeout=TIMEOUT)
     for future in futures:
         future.result()  # raises what a worker raised
-    # The tasks ran on the two worker processes, not here.
-    assert len(client.scheduler_info()["workers"]) == 2
 
     read = {name: zarr.open(str(tmp_path / f"{name}.zarr"), mode="r") for name in targets}
     np.testing.assert_array_equal(read["rows"][:], mask.sum(axis=1))

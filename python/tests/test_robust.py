@@ -92,7 +92,7 @@ def test_data_changed_during_compress_gives_a_stream_of_its_length():
     thread = threading.Thread(target=change)
     thread.start()
     try:
-        for _ in range(40):
+        for _ in range(100):
             try:
                 stream = rlegolomb.compress(data)
             except BufferError:
