@@ -17,8 +17,8 @@ Timed per call, each round running every variant once per set in a rotating orde
   C bits+expand     malloc + rlegolomb_expanded_bits + rlegolomb_expand + free: what the binding
                     does without a limit, in C
   py decompress     rlegolomb.decompress(stream) (its result freed inside the timing)
-  py max_length     rlegolomb.decompress(stream, max_length=n): one decoding pass into room
-                    that grows
+  py max_output     rlegolomb.decompress(stream, max_output=n): one decoding pass into room
+                    that grows, capped at n + 1 bytes
 Medians of the times, and the median of the per-round ratios to "C expand".
 
 Then the small case that per-call costs decide: a 64 x 64 mask (a disc, 512 bytes packed) against
@@ -28,7 +28,7 @@ rotating order; medians, and the medians of the per-round ratios to zlib's call:
   compress          rlegolomb.compress(raw), k chosen against zlib.compress(raw) (level 6)
   compress k        rlegolomb.compress(raw, k)
 --before=DIR adds the same calls of another build of the compiled module (DIR holds a
-_rlegolomb*.so), for a before-and-after in one run.
+_rlegolomb*.so), for a before-and-after in one run, and its decompress to the first table.
 """
 
 import ctypes
@@ -112,14 +112,14 @@ def py_decompress(stream, n):
     return time.perf_counter() - t
 
 
-def py_max_length(stream, n):
+def py_max_output(stream, n):
     t = time.perf_counter()
-    rlegolomb.decompress(stream, max_length=n)
+    rlegolomb.decompress(stream, max_output=n)
     return time.perf_counter() - t
 
 
 VARIANTS = {"C expand": c_expand, "C bits+expand": c_bits_expand, "py decompress": py_decompress,
-            "py max_length": py_max_length}
+            "py max_output": py_max_output}
 
 
 def load_before(directory):
@@ -177,9 +177,17 @@ def small(before):
 
 
 def main():
-    small(load_before(before_dir) if before_dir else None)
+    before = load_before(before_dir) if before_dir else None
+    small(before)
     if "--small-only" in options:
         return
+    if before is not None:
+        def before_decompress(stream, n):
+            t = time.perf_counter()
+            before.decompress(stream)
+            return time.perf_counter() - t
+
+        VARIANTS["before: py decompress"] = before_decompress
     sets = make_sets()
     streams = {}
     for name, raw in sets.items():
