@@ -442,29 +442,20 @@ class ObjectLock {
 
 // The whole stream of size bytes at data, with k (0..255) or k chosen (-1).
 PyObject* CompressWhole(const unsigned char* data, size_t size, int k) {
-  size_t room = InitialRoom(size, kSizeMax);
   if (k < 0) {
-    // The measuring pass that chooses k also gives the size of its stream. Should another thread
-    // change the data before the encoder reads it, the room grows as usual and the stream is
-    // still the one of the bytes the encoder read.
-    std::unique_ptr<rlegolomb_sizer, decltype(&rlegolomb_sizer_free)> sizer(
-        rlegolomb_sizer_create(), rlegolomb_sizer_free);
-    if (!sizer) {
-      throw std::bad_alloc();
-    }
-    uint64_t bytes = 0;
-    {
-      ReleasedGil gil(WorthReleasing(size, 0));
-      rlegolomb_sizer_update(sizer.get(), data, size);
-      k = rlegolomb_sizer_choose_k(sizer.get());
-      bytes = rlegolomb_sizer_stream_bytes(sizer.get(), k);
-    }
-    room = bytes > kSizeMax ? kSizeMax : static_cast<size_t>(bytes);
+    // rlegolomb_choose_k rather than a sizer of our own: the library tallies a small input
+    // without allocating a sizer at all. Should another thread change the data before the
+    // encoder reads it, the stream is still the one of the bytes the encoder read.
+    ReleasedGil gil(WorthReleasing(size, 0));
+    k = rlegolomb_choose_k(data, size);
+  }
+  if (k < 0) {
+    throw std::bad_alloc();  // the library's sizer could not be allocated
   }
   // One pass into growing room: the library's bound (up to 33 bytes per input byte at k = 0)
   // would reserve far more than the stream takes.
   EncoderPtr encoder = NewEncoder(k);
-  BytesBuilder out(room);
+  BytesBuilder out(InitialRoom(size, kSizeMax));
   rlegolomb_in in{data, size, 0};
   rlegolomb_status status = Drain(encoder.get(), rlegolomb_encode, in, 1, out, kSizeMax);
   if (status != RLEGOLOMB_DONE) {
@@ -771,6 +762,9 @@ PyObject* CompressorFlush(PyObject* self, PyObject*) {
         {
           ReleasedGil gil(WorthReleasing(s->input.size(), 0));
           s->k = rlegolomb_choose_k(s->input.data(), s->input.size());
+        }
+        if (s->k < 0) {
+          throw std::bad_alloc();
         }
         result = CompressWhole(s->input.data(), s->input.size(), s->k);
         std::vector<unsigned char>().swap(s->input);
