@@ -25,7 +25,7 @@ assert rlegolomb.__file__.startswith(sys.argv[1]), rlegolomb.__file__
 print("rlegolomb", rlegolomb.__version__, "installed in", rlegolomb.__file__)
 CHECK
 RLEG_COMPRESS=$build_dir/rle-golomb-compress RLEG_EXPAND=$build_dir/rle-golomb-expand \
-  RLEG_SOURCE_DIR=$source_dir "$python" -m pytest -q -p no:cacheprovider "$source_dir/python/tests"
+  RLEG_TOOL=$build_dir/rlegolomb RLEG_SOURCE_DIR=$source_dir "$python" -m pytest -q -p no:cacheprovider "$source_dir/python/tests"
 
 "$python" -m pip uninstall --yes --quiet rlegolomb
 if "$python" -c 'import rlegolomb' 2>/dev/null; then

@@ -77,7 +77,7 @@ def test_another_process_finds_the_codec_by_its_id_without_an_import():
     assert done.returncode == 0 and done.stdout.split() == ["rlegolomb.numcodecs", "3"], done
 
 
-def test_a_zarr_array_of_masks_stores_plain_streams(tmp_path, program_expand):
+def test_a_zarr_array_of_masks_stores_plain_streams(tmp_path, tool_expand):
     zarr = pytest.importorskip("zarr")
     mask = make_mask(300, 200, seed=5)
     path = str(tmp_path / "masks.zarr")
@@ -87,11 +87,10 @@ def test_a_zarr_array_of_masks_stores_plain_streams(tmp_path, program_expand):
     back = zarr.open(path, mode="r")
     np.testing.assert_array_equal(back[:], mask)
     assert back.compressor == RLEGolomb() and back.nchunks == 9
-    # Each chunk as stored is a stream that the programs expand to the packed chunk.
+    # Each chunk as stored is a stream that `rlegolomb -d` expands to the packed chunk.
     block = mask[128:256, 96:192]  # chunk (1, 1)
     stored = (tmp_path / "masks.zarr" / "1.1").read_bytes()
-    assert program_expand(stored) == numcodecs.PackBits().encode(block).tobytes()
-    assert rlegolomb.decompress(stored) == program_expand(stored)
+    assert tool_expand(stored) == numcodecs.PackBits().encode(block).tobytes()
 
 
 def test_a_zarr_array_of_packed_rows_needs_no_filter(tmp_path):
