@@ -848,7 +848,12 @@ PyObject* DecompressorDecompress(PyObject* self, PyObject* const* args, Py_ssize
         rlegolomb_in in = src.input();
         PyObject* result = Decode(*s, in, 0, cap);
         if (in.pos < in.size) {
-          s->unconsumed.assign(src.data() + in.pos, src.data() + in.size);
+          try {
+            s->unconsumed.assign(src.data() + in.pos, src.data() + in.size);
+          } catch (const std::bad_alloc&) {
+            Py_DECREF(result);
+            throw;
+          }
           s->needs_input = false;
         }
         return result;

@@ -1,4 +1,4 @@
-"""Shared helpers of the rlegolomb module tests: the two programs run as processes, a stream
+"""Shared helpers of the rlegolomb module tests: the programs run as processes, a stream
 written from its fields, random cuts of a byte string, and the inputs most tests use.
 
 ctest sets RLEG_COMPRESS, RLEG_EXPAND and RLEG_TOOL to the programs' paths and RLEG_SOURCE_DIR
