@@ -5,7 +5,7 @@ same bytes, in the same process.
     cmake -S . -B build-bench-py -DCMAKE_BUILD_TYPE=Release -DRLEGOLOMB_PYTHON=ON \\
         -DPython3_EXECUTABLE=/usr/bin/python3 -DRLEG_BUILD_TESTS=OFF
     cmake --build build-bench-py -j2 --target _rlegolomb rlegolomb
-    /usr/bin/python3 bench/python_bench.py build-bench-py [ROUNDS]
+    /usr/bin/python3 bench/python_bench.py build-bench-py [ROUNDS] [--before=DIR] [--small-only]
 
 Two sets, made here with numpy from a fixed seed (the distributions of bench_tool's `runs`):
 sparse (zero runs geometric with mean 256 bits between one runs of mostly 1 bit, 32 MiB) and
@@ -17,9 +17,18 @@ Timed per call, each round running every variant once per set in a rotating orde
   C bits+expand     malloc + rlegolomb_expanded_bits + rlegolomb_expand + free: what the binding
                     does without a limit, in C
   py decompress     rlegolomb.decompress(stream) (its result freed inside the timing)
-  py max_length     rlegolomb.decompress(stream, max_length=n): one decoding pass into room
-                    that grows
+  py max_output     rlegolomb.decompress(stream, max_output=n): one decoding pass into room
+                    that grows, capped at n + 1 bytes
 Medians of the times, and the median of the per-round ratios to "C expand".
+
+Then the small case that per-call costs decide: a 64 x 64 mask (a disc, 512 bytes packed) against
+zlib on the same bytes, each timing the mean of 2000 calls, every variant once per round in a
+rotating order; medians, and the medians of the per-round ratios to zlib's call:
+  decompress        rlegolomb.decompress(stream)     against zlib.decompress(zlib stream)
+  compress          rlegolomb.compress(raw), k chosen against zlib.compress(raw) (level 6)
+  compress k        rlegolomb.compress(raw, k)
+--before=DIR adds the same calls of another build of the compiled module (DIR holds a
+_rlegolomb*.so), for a before-and-after in one run, and its decompress to the first table.
 """
 
 import ctypes
@@ -31,9 +40,15 @@ import time
 
 import numpy as np
 
-build = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "build")
-rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 7
+options = [a for a in sys.argv[1:] if a.startswith("--")]
+arguments = [a for a in sys.argv[1:] if not a.startswith("--")]
+build = pathlib.Path(arguments[0] if arguments else "build")
+rounds = int(arguments[1]) if len(arguments) > 1 else 7
+before_dir = next((a.split("=", 1)[1] for a in options if a.startswith("--before=")), None)
 sys.path.insert(0, str(build / "python"))
+import importlib.util  # noqa: E402
+import zlib  # noqa: E402
+
 import rlegolomb  # noqa: E402
 
 lib = ctypes.CDLL(str(build / "librlegolomb.so"))
@@ -97,17 +112,82 @@ def py_decompress(stream, n):
     return time.perf_counter() - t
 
 
-def py_max_length(stream, n):
+def py_max_output(stream, n):
     t = time.perf_counter()
-    rlegolomb.decompress(stream, max_length=n)
+    rlegolomb.decompress(stream, max_output=n)
     return time.perf_counter() - t
 
 
 VARIANTS = {"C expand": c_expand, "C bits+expand": c_bits_expand, "py decompress": py_decompress,
-            "py max_length": py_max_length}
+            "py max_output": py_max_output}
+
+
+def load_before(directory):
+    path = next(pathlib.Path(directory).glob("_rlegolomb*.so"))
+    spec = importlib.util.spec_from_file_location("_rlegolomb", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def small_mask():
+    y, x = np.mgrid[:64, :64]
+    return np.packbits((x - 30) ** 2 + (y - 34) ** 2 < 20 ** 2).tobytes()
+
+
+def per_call(function, calls=2000):
+    t = time.perf_counter()
+    for _ in range(calls):
+        function()
+    return (time.perf_counter() - t) / calls
+
+
+def small(before):
+    raw = small_mask()
+    stream, zstream = rlegolomb.compress(raw), zlib.compress(raw)
+    k = stream[0]
+    variants = {
+        "zlib.decompress": lambda: zlib.decompress(zstream),
+        "decompress": lambda: rlegolomb.decompress(stream),
+        "zlib.compress": lambda: zlib.compress(raw),
+        "compress": lambda: rlegolomb.compress(raw),
+        "compress k": lambda: rlegolomb.compress(raw, k),
+    }
+    if before is not None:
+        assert before.decompress(stream) == raw and before.compress(raw) == stream
+        variants["before: decompress"] = lambda: before.decompress(stream)
+        variants["before: compress"] = lambda: before.compress(raw)
+        variants["before: compress k"] = lambda: before.compress(raw, k)
+    assert rlegolomb.decompress(stream) == raw
+    print(f"\nsmall mask: {len(raw)} bytes, stream {len(stream)} bytes (k = {k}), zlib {len(zstream)} bytes")
+    names = list(variants)
+    times = {v: [] for v in names}
+    for r in range(rounds + 1):
+        for v in names[r % len(names):] + names[:r % len(names)]:
+            t = per_call(variants[v])
+            if r > 0:
+                times[v].append(t)
+    print(f"{rounds} rounds; medians of the mean time per call; ratio = median over rounds of time / zlib's")
+    print("| call | us per call | ratio to zlib |")
+    print("|---|---:|---:|")
+    for v in names:
+        base = times["zlib.decompress" if "decompress" in v else "zlib.compress"]
+        ratio = statistics.median(t / b for t, b in zip(times[v], base))
+        print(f"| {v} | {statistics.median(times[v]) * 1e6:.2f} | {ratio:.2f} |")
 
 
 def main():
+    before = load_before(before_dir) if before_dir else None
+    small(before)
+    if "--small-only" in options:
+        return
+    if before is not None:
+        def before_decompress(stream, n):
+            t = time.perf_counter()
+            before.decompress(stream)
+            return time.perf_counter() - t
+
+        VARIANTS["before: py decompress"] = before_decompress
     sets = make_sets()
     streams = {}
     for name, raw in sets.items():

@@ -3,16 +3,20 @@
 The functions and objects follow Python's compression modules (zlib, bz2, lzma):
 
     compress(data, k=None) -> bytes            the stream rle-golomb-compress writes
-    decompress(data, max_length=None) -> bytes the bytes rle-golomb-expand writes
+    decompress(data, max_output=None) -> bytes the bytes rle-golomb-expand writes
     expanded_bits(data) -> int                 the exact length of the expansion in bits
     choose_k(data) -> int                      the k that compress(data) uses
-    Compressor(k), Decompressor(max_length=None)   the same over a stream of pieces
+    Compressor(k=None), Decompressor(max_output=None)   the same over a stream of pieces;
+                                               Decompressor.decompress(data, max_length=-1)
+                                               caps each call's result, as bz2 and lzma do
     compress_array(mask, k=None) -> bytes      a numpy mask (bool or integers) as a stream
     decompress_array(data, shape) -> ndarray   a stream as a numpy bool array of that shape
-    OutputLimitError                           a ValueError: an expansion past max_length
+    OutputLimitError                           a ValueError: an expansion past max_output
 
-Every byte string is a valid stream. The work runs with the GIL released, so threads can
-compress and decompress at once. numpy is needed only by the two array functions.
+rlegolomb.numcodecs.RLEGolomb is the codec for Zarr arrays (and so for Dask).
+
+Every byte string is a valid stream. Work on large inputs runs with the GIL released, so
+threads can compress and decompress at once. numpy is needed only by the two array functions.
 
     >>> import rlegolomb
     >>> stream = rlegolomb.compress(b"\\x00" * 1000)

@@ -1,11 +1,12 @@
-"""Shared helpers of the rlegolomb module tests: the two programs run as processes, a stream
+"""Shared helpers of the rlegolomb module tests: the programs run as processes, a stream
 written from its fields, random cuts of a byte string, and the inputs most tests use.
 
-ctest sets RLEG_COMPRESS and RLEG_EXPAND to the programs' paths and RLEG_SOURCE_DIR to the
-source tree; run by hand:
+ctest sets RLEG_COMPRESS, RLEG_EXPAND and RLEG_TOOL to the programs' paths and RLEG_SOURCE_DIR
+to the source tree; run by hand:
 
     PYTHONPATH=build/python RLEG_COMPRESS=build/rle-golomb-compress \\
-        RLEG_EXPAND=build/rle-golomb-expand /usr/bin/python3 -m pytest python/tests
+        RLEG_EXPAND=build/rle-golomb-expand RLEG_TOOL=build/rlegolomb \\
+        /usr/bin/python3 -m pytest python/tests
 """
 
 import itertools
@@ -50,6 +51,19 @@ def program_compress(scratch):
     """rle-golomb-compress on a byte string, with k or without (None)."""
     path = _program("RLEG_COMPRESS")
     return lambda data, k=None: _run(path, scratch, data, *([] if k is None else [str(k)]))
+
+
+@pytest.fixture(scope="session")
+def tool_expand():
+    """rlegolomb -d on a byte string, from standard input to standard output."""
+    path = _program("RLEG_TOOL")
+
+    def expand(stream):
+        done = subprocess.run([path, "-d"], input=stream, capture_output=True)
+        assert done.returncode == 0, done
+        return done.stdout
+
+    return expand
 
 
 @pytest.fixture(scope="session")

@@ -22,18 +22,28 @@ BAD = [
     (lambda: rlegolomb.compress(b"", k=-(2**70)), ValueError),
     (lambda: rlegolomb.compress(memoryview(b"abcd")[::2]), BufferError),  # not contiguous, as zlib
     (lambda: rlegolomb.decompress("text"), TypeError),
-    (lambda: rlegolomb.decompress(b"", max_length=-1), ValueError),
-    (lambda: rlegolomb.decompress(b"", max_length=1.5), TypeError),
+    (lambda: rlegolomb.decompress(b"", max_output=-1), ValueError),
+    (lambda: rlegolomb.decompress(b"", max_output=1.5), TypeError),
+    (lambda: rlegolomb.decompress(b"", 1, max_output=1), TypeError),
+    (lambda: rlegolomb.decompress(b"", max_output=1, max_length=1), TypeError),
+    (lambda: rlegolomb.decompress(b"", 1, 2), TypeError),
+    (lambda: rlegolomb.decompress(data=b""), TypeError),
+    (lambda: rlegolomb.decompress(b"", k=3), TypeError),
+    (lambda: rlegolomb.decompress(), TypeError),
     (lambda: rlegolomb.expanded_bits(3), TypeError),
     (lambda: rlegolomb.choose_k("text"), TypeError),
-    (lambda: rlegolomb.Compressor(), TypeError),
-    (lambda: rlegolomb.Compressor(None), TypeError),
     (lambda: rlegolomb.Compressor(2.0), TypeError),
+    (lambda: rlegolomb.Compressor(1, 2), TypeError),
+    (lambda: rlegolomb.Compressor(level=1), TypeError),
     (lambda: rlegolomb.Compressor(256), ValueError),
     (lambda: rlegolomb.Compressor(5).compress("text"), TypeError),
     (lambda: rlegolomb.Decompressor(-1), ValueError),
     (lambda: rlegolomb.Decompressor("1"), TypeError),
+    (lambda: rlegolomb.Decompressor(1, max_length=1), TypeError),
     (lambda: rlegolomb.Decompressor().decompress(7), TypeError),
+    (lambda: rlegolomb.Decompressor().decompress(b"", 1.5), TypeError),
+    (lambda: rlegolomb.Decompressor().decompress(b"", 1, 2), TypeError),
+    (lambda: rlegolomb.Decompressor().decompress(b"", max_output=1), TypeError),
     (lambda: rlegolomb.compress_array(np.zeros(8)), TypeError),
     (lambda: rlegolomb.compress_array(np.array(["1", "0"])), TypeError),
     (lambda: rlegolomb.compress_array(np.zeros(8, bool), k=300), ValueError),
@@ -48,8 +58,10 @@ BAD = [
 
 @pytest.mark.parametrize("call, error", BAD)
 def test_bad_arguments(call, error):
-    with pytest.raises(error):
+    with pytest.raises(error) as raised:
         call()
+    # CPython's short messages, never a dump of the binding's overloads.
+    assert "Invoked with" not in str(raised.value) and "incompatible" not in str(raised.value)
 
 
 def test_output_limit_error_is_a_value_error():
@@ -77,7 +89,7 @@ def test_any_bytes_decode_alike_everywhere(seed):
     rng = random.Random(seed)
     data = rng.randbytes(rng.randrange(0, 48))
     try:
-        whole = rlegolomb.decompress(data, max_length=LIMIT)
+        whole = rlegolomb.decompress(data, max_output=LIMIT)
     except rlegolomb.OutputLimitError:
         whole = None
     d = rlegolomb.Decompressor(LIMIT)

@@ -33,6 +33,15 @@ def test_everything_public_has_a_docstring():
     assert "PBM" in rlegolomb.decompress_array.__doc__
 
 
+def test_the_installed_metadata_is_the_librarys():
+    # pip's metadata, or the build tree's copy of it: the version and the codec's entry point.
+    from importlib import metadata
+
+    assert metadata.version("rlegolomb") == rlegolomb.__version__
+    points = [p for p in metadata.entry_points(group="numcodecs.codecs") if p.name == "rlegolomb"]
+    assert [p.value for p in points] == ["rlegolomb.numcodecs:RLEGolomb"]
+
+
 def test_the_stub_declares_what_the_module_has():
     stub = ast.parse((pathlib.Path(rlegolomb.__file__).parent / "__init__.pyi").read_text())
     declared = set()
@@ -49,8 +58,10 @@ def test_the_stub_declares_what_the_module_has():
 
 def test_signatures_are_readable():
     assert str(inspect.signature(rlegolomb.compress)) == "(data, /, k=None)"
-    assert str(inspect.signature(rlegolomb.decompress)) == "(data, /, max_length=None)"
-    assert str(inspect.signature(rlegolomb.Decompressor)) == "(max_length=None)"
+    assert str(inspect.signature(rlegolomb.decompress)) == "(data, /, max_output=None)"
+    assert str(inspect.signature(rlegolomb.Decompressor)) == "(max_output=None)"
+    assert str(inspect.signature(rlegolomb.Decompressor.decompress)) == "(self, data, /, max_length=-1)"
+    assert str(inspect.signature(rlegolomb.Compressor)) == "(k=None)"
 
 
 def test_the_docstring_examples_run():
