@@ -12,6 +12,8 @@ The functions and objects follow Python's compression modules (zlib, bz2, lzma):
     compress_array(mask, k=None) -> bytes      a numpy mask (bool or integers) as a stream
     decompress_array(data, shape) -> ndarray   a stream as a numpy bool array of that shape
     OutputLimitError                           a ValueError: an expansion past max_output
+    open(file, mode="rb", *, index=None, ...)  a stream as a file of its expansion, with seek
+                                               through an index (RLEGolombFile)
 
 rlegolomb.numcodecs.RLEGolomb is the codec for Zarr arrays (and so for Dask).
 
@@ -38,11 +40,13 @@ from ._rlegolomb import (
     expanded_bits,
 )
 from ._rlegolomb import expand_prefix as _expand_prefix
+from ._file import RLEGolombFile, open  # noqa: A004 (gzip.open's name)
 
 __all__ = [
     "Compressor",
     "Decompressor",
     "OutputLimitError",
+    "RLEGolombFile",
     "__version__",
     "choose_k",
     "compress",
@@ -50,6 +54,7 @@ __all__ = [
     "decompress",
     "decompress_array",
     "expanded_bits",
+    "open",
 ]
 
 for _obj in (Compressor, Decompressor, OutputLimitError):

@@ -1082,6 +1082,240 @@ PyType_Slot decompressor_slots[] = {
 PyType_Spec decompressor_spec = {"rlegolomb.Decompressor", sizeof(DecompressorObject), 0,
                                  Py_TPFLAGS_DEFAULT, decompressor_slots};
 
+// ---- Random access: the reader behind rlegolomb.open()
+// -------------------------------------------
+
+using IndexPtr = std::unique_ptr<rlegolomb_index, decltype(&rlegolomb_index_free)>;
+
+// A stream held in memory (a bytes-like object whose buffer stays held), read from any offset of
+// its expansion. With an index, a seek starts at the checkpoint before the offset; without one,
+// reading from the start builds one on the way, and a seek that comes before it is complete
+// builds it in one pass.
+struct ReaderState {
+  ReaderState() : decoder(NewDecoder()), index(nullptr, rlegolomb_index_free) {}
+  ~ReaderState() { PyBuffer_Release(&view); }
+
+  std::mutex mutex;
+  Py_buffer view{};
+  const unsigned char* data = &empty_input;
+  size_t size = 0;
+  DecoderPtr decoder;
+  IndexPtr index;
+  uint64_t spacing = 0;   // of the index built when none was given (0: the library's)
+  size_t input_pos = 0;   // the next stream byte to give the decoder
+  uint64_t position = 0;  // the expansion byte the next read starts at
+  bool at_end = false;    // the decoder is done: nothing more from here
+  bool broken = false;    // never set: Locked() needs the field
+};
+
+struct ReaderObject {
+  PyObject_HEAD ReaderState* state;
+};
+
+IndexPtr LoadIndex(PyObject* bytes) {
+  Buffer saved(bytes);
+  IndexPtr index(rlegolomb_index_load(saved.data(), saved.size()), rlegolomb_index_free);
+  if (!index) {
+    Raise(PyExc_ValueError, "not an index, or a damaged one");
+  }
+  return index;
+}
+
+// _Reader(data, index=None, spacing=0)
+int ReaderInit(PyObject* self, PyObject* args, PyObject* kwargs) {
+  static const char* const names[] = {"data", "index", "spacing", nullptr};
+  PyObject* data = nullptr;
+  PyObject* index = Py_None;
+  unsigned long long spacing = 0;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OK:_Reader", const_cast<char**>(names), &data,
+                                   &index, &spacing)) {
+    return -1;
+  }
+  ReaderState* state = nullptr;
+  if (Guarded([&] {
+        auto fresh = std::make_unique<ReaderState>();
+        if (PyObject_GetBuffer(data, &fresh->view, PyBUF_SIMPLE) != 0) {
+          throw PythonError{};
+        }
+        fresh->size = static_cast<size_t>(fresh->view.len);
+        if (fresh->size > 0) {
+          fresh->data = static_cast<const unsigned char*>(fresh->view.buf);
+        }
+        fresh->spacing = spacing;
+        if (index != Py_None) {
+          fresh->index = LoadIndex(index);
+          if (rlegolomb_index_check_stream(fresh->index.get(), fresh->data, fresh->size) !=
+              RLEGOLOMB_DONE) {
+            Raise(PyExc_ValueError, "the index is of another stream");
+          }
+        } else if (rlegolomb_decoder_build_index(fresh->decoder.get(), spacing) != RLEGOLOMB_DONE) {
+          throw std::bad_alloc();
+        }
+        state = fresh.release();
+        return Py_None;
+      }) == nullptr) {
+    return -1;
+  }
+  return InitOnce<ReaderObject>(self, "_Reader", state);
+}
+
+// Makes sure the reader has an index: the one being built, once reading reached the end, or one
+// built now in a pass of its own.
+void EnsureIndex(ReaderState& s) {
+  if (s.index) {
+    return;
+  }
+  s.index.reset(rlegolomb_decoder_take_index(s.decoder.get()));
+  if (!s.index) {
+    ReleasedGil released(WorthReleasing(s.size, 0));
+    s.index.reset(rlegolomb_index_build(s.data, s.size, s.spacing));
+  }
+  if (!s.index) {
+    throw std::bad_alloc();
+  }
+}
+
+// seek(offset): the next read starts at byte offset of the expansion.
+PyObject* ReaderSeek(PyObject* self, PyObject* offset_arg) {
+  return Guarded([&] {
+    ReaderState* s = StateOf<ReaderObject>(self, "_Reader");
+    const uint64_t offset = *CountArgument(offset_arg, "offset", false);
+    return Locked(s, "_Reader", [&] {
+      if (offset == s->position) {
+        Py_RETURN_NONE;
+      }
+      EnsureIndex(*s);
+      uint64_t input_pos = 0;
+      rlegolomb_decoder_seek(s->decoder.get(), s->index.get(), offset, &input_pos);
+      s->input_pos = static_cast<size_t>(std::min<uint64_t>(input_pos, s->size));
+      s->position = offset;
+      s->at_end = false;
+      Py_RETURN_NONE;
+    });
+  });
+}
+
+// read(n): up to n bytes from the position on (fewer only at the end of the expansion).
+PyObject* ReaderRead(PyObject* self, PyObject* count_arg) {
+  return Guarded([&] {
+    ReaderState* s = StateOf<ReaderObject>(self, "_Reader");
+    const uint64_t count = *CountArgument(count_arg, "n", false);
+    return Locked(s, "_Reader", [&] {
+      if (s->at_end || count == 0) {
+        return PyBytes_FromStringAndSize(nullptr, 0);
+      }
+      const size_t room = static_cast<size_t>(
+          std::min<uint64_t>(count, static_cast<uint64_t>(std::numeric_limits<Py_ssize_t>::max())));
+      BytesBuilder out(room);
+      rlegolomb_in in{s->data, s->size, s->input_pos};
+      rlegolomb_out dst{out.data(), room, 0};
+      rlegolomb_status status;
+      {
+        ReleasedGil released(WorthReleasing(0, room));
+        status = rlegolomb_decode(s->decoder.get(), &dst, &in, 1);
+      }
+      if (status < 0) {
+        RaiseStatus(status);
+      }
+      s->input_pos = in.pos;
+      s->position += dst.pos;
+      s->at_end = status == RLEGOLOMB_DONE;
+      out.set_length(dst.pos);
+      return out.Finish();
+    });
+  });
+}
+
+// index(): the saved form of the reader's index, made now if it has none.
+PyObject* ReaderIndex(PyObject* self, PyObject*) {
+  return Guarded([&] {
+    ReaderState* s = StateOf<ReaderObject>(self, "_Reader");
+    return Locked(s, "_Reader", [&] {
+      EnsureIndex(*s);
+      const size_t size = rlegolomb_index_save(s->index.get(), nullptr, 0);
+      BytesBuilder out(size);
+      rlegolomb_index_save(s->index.get(), out.data(), size);
+      out.set_length(size);
+      return out.Finish();
+    });
+  });
+}
+
+// rebuild_index(spacing): replaces the index by one with checkpoints every spacing bytes.
+PyObject* ReaderRebuildIndex(PyObject* self, PyObject* spacing_arg) {
+  return Guarded([&] {
+    ReaderState* s = StateOf<ReaderObject>(self, "_Reader");
+    const uint64_t spacing = *CountArgument(spacing_arg, "spacing", false);
+    return Locked(s, "_Reader", [&] {
+      IndexPtr built(nullptr, rlegolomb_index_free);
+      {
+        ReleasedGil released(WorthReleasing(s->size, 0));
+        built.reset(rlegolomb_index_build(s->data, s->size, spacing));
+      }
+      if (!built) {
+        throw std::bad_alloc();
+      }
+      // The decoder goes on where it stands: it may have been building the old one.
+      const uint64_t position = s->position;
+      s->index = std::move(built);
+      s->spacing = spacing;
+      uint64_t input_pos = 0;
+      rlegolomb_decoder_seek(s->decoder.get(), s->index.get(), position, &input_pos);
+      s->input_pos = static_cast<size_t>(std::min<uint64_t>(input_pos, s->size));
+      s->at_end = false;
+      Py_RETURN_NONE;
+    });
+  });
+}
+
+// size(): the expansion's length in bytes (from the index, made now if there is none).
+PyObject* ReaderSize(PyObject* self, PyObject*) {
+  return Guarded([&] {
+    ReaderState* s = StateOf<ReaderObject>(self, "_Reader");
+    return Locked(s, "_Reader", [&] {
+      EnsureIndex(*s);
+      const uint64_t bits = rlegolomb_index_expanded_bits(s->index.get());
+      return PyLong_FromUnsignedLongLong(bits / 8 + (bits % 8 != 0 ? 1 : 0));
+    });
+  });
+}
+
+PyObject* ReaderRelease(PyObject* self, PyObject*) {
+  return Guarded([&] {
+    ReaderState* s = StateOf<ReaderObject>(self, "_Reader");
+    ObjectLock lock(s->mutex);
+    PyBuffer_Release(&s->view);
+    s->data = &empty_input;
+    s->size = 0;
+    s->input_pos = 0;
+    s->at_end = true;
+    Py_RETURN_NONE;
+  });
+}
+
+PyMethodDef reader_methods[] = {
+    {"seek", ReaderSeek, METH_O, "seek($self, offset, /)\n--\n\nThe next read starts at offset."},
+    {"read", ReaderRead, METH_O,
+     "read($self, n, /)\n--\n\nUp to n bytes of the expansion from the position on."},
+    {"index", ReaderIndex, METH_NOARGS, "index($self, /)\n--\n\nThe index, saved as bytes."},
+    {"rebuild_index", ReaderRebuildIndex, METH_O,
+     "rebuild_index($self, spacing, /)\n--\n\nA new index with this spacing (0: 1 MiB)."},
+    {"size", ReaderSize, METH_NOARGS, "size($self, /)\n--\n\nThe expansion's length in bytes."},
+    {"release", ReaderRelease, METH_NOARGS,
+     "release($self, /)\n--\n\nLets go of the stream's buffer; reads then give b''."},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyType_Slot reader_slots[] = {
+    {Py_tp_doc, const_cast<char*>("_Reader(data, index=None, spacing=0): see rlegolomb.open().")},
+    {Py_tp_new, reinterpret_cast<void*>(PyType_GenericNew)},
+    {Py_tp_init, reinterpret_cast<void*>(ReaderInit)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(Dealloc<ReaderObject>)},
+    {Py_tp_methods, reader_methods},
+    {0, nullptr}};
+
+PyType_Spec reader_spec = {"rlegolomb._Reader", sizeof(ReaderObject), 0, Py_TPFLAGS_DEFAULT,
+                           reader_slots};
+
 // Adds a type made from spec to the module; false with an exception set on failure.
 bool AddType(PyObject* module, const char* name, PyType_Spec* spec) {
   PyObject* type = PyType_FromSpec(spec);
@@ -1123,7 +1357,8 @@ PyMODINIT_FUNC PyInit__rlegolomb() {
       PyModule_AddStringConstant(module, "__version__", rlegolomb_version()) < 0 ||
       PyModule_AddObjectRef(module, "OutputLimitError", output_limit_error) < 0 ||
       !AddType(module, "Compressor", &compressor_spec) ||
-      !AddType(module, "Decompressor", &decompressor_spec)) {
+      !AddType(module, "Decompressor", &decompressor_spec) ||
+      !AddType(module, "_Reader", &reader_spec)) {
     Py_DECREF(module);
     return nullptr;
   }
