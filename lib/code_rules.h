@@ -15,6 +15,7 @@
 // run after it has the other value, as it must.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "format.h"
@@ -71,11 +72,11 @@ constexpr std::uint64_t RunBits(int k, std::uint64_t length) {
 // The codes of one k, worked out once for the block writers.
 struct CodeShape {
   // k = 1..30: the length's low `shift` bits are the remainder, the rest the quotient. Every other
-  // k writes q = 0 (a single 0-bit) and the whole length as a remainder of `width` bits.
+  // k writes q = 0 (a single 0-bit) and the whole length as a remainder of `remainderWidth` bits.
   bool usesQuotient;
   int shift;
   std::uint64_t remainderMask;
-  int width;
+  int remainderWidth;
   std::uint64_t longest;  // LongestRun(k)
 };
 
@@ -84,7 +85,7 @@ constexpr CodeShape ShapeOfCodes(int k) {
   shape.usesQuotient = UsesQuotient(k);
   shape.shift = shape.usesQuotient ? k : 0;
   shape.remainderMask = shape.usesQuotient ? RunUnit(static_cast<std::uint32_t>(k)) - 1 : 0;
-  shape.width = RemainderWidth(k);
+  shape.remainderWidth = RemainderWidth(k);
   shape.longest = LongestRun(k);
   return shape;
 }
@@ -101,6 +102,19 @@ constexpr int ExponentClass(int k) {
 // The size in bytes of a stream of `bits` bits, once zero-filled to a whole byte.
 constexpr std::uint64_t StreamBytes(std::uint64_t bits) {
   return bits / 8 + (bits % 8 != 0 ? 1 : 0);
+}
+
+// The class whose stream is the smallest in bytes, given the streams' sizes in bits per class; the
+// smaller class on a tie.
+inline int SmallestClass(const std::array<std::uint64_t, kExponentClasses>& bits) {
+  int best = 0;
+  for (int c = 1; c < kExponentClasses; ++c) {
+    if (StreamBytes(bits[static_cast<std::size_t>(c)]) <
+        StreamBytes(bits[static_cast<std::size_t>(best)])) {
+      best = c;
+    }
+  }
+  return best;
 }
 
 }  // namespace rlegolomb
