@@ -238,138 +238,102 @@ Step DecodeStepwise(DecoderStream* s, DecodeWindow* w, bool final) {
   }
 }
 
-// The fast loop's output, as runs written into the room: the word being filled (`used` bits of
-// it, first bit at the top) and the position of its first byte, `filled`. The room has
-// kFastOutputBytes past `filled` while HasRoom().
-struct RunWriter {
-  std::uint8_t* out;
-  std::size_t end;
-  std::size_t roomStop;  // end - kFastOutputBytes
-  std::uint64_t word;
-  unsigned used;
-  std::size_t filled;
+// What the fast loop does with a run: write it into the room, or only add its length.
+enum class Sink { kWrite, kCount };
 
-  [[gnu::always_inline]] bool HasRoom() const { return filled <= roomStop; }
+// The block loop on registers, while enough input (and, when writing, room) is left; returns at a
+// code boundary with no run pending but one the room could not take, the record up to date, and,
+// when counting, the bits the runs would have written. One copy with the group table and one
+// without, so that neither carries the other's branch and registers.
+template <bool kGrouped, Sink kSink>
+[[gnu::always_inline]] inline std::uint64_t DecodeFastBody(DecoderStream* s, DecodeWindow* w) {
+  constexpr bool kWrite = kSink == Sink::kWrite;
+  const unsigned unitShift = s->unitShift;
+  const std::uint32_t unitMask = s->unitMask;
+  const unsigned remainderWidth = s->remainderWidth;
+  const CodeGroup* const groups = s->groups;
+  const std::uint8_t* const in = w->in;
+  std::uint8_t* const out = w->out;
+  const std::size_t inputStop = w->size - kFastInputBytes;              // callers check size >= 16
+  const std::size_t roomStop = kWrite ? w->end - kFastOutputBytes : 0;  // and room >= 64
+  std::uint64_t bits = s->inBits;
+  unsigned count = s->inCount;
+  std::size_t next = w->next;
+  // Writing: the word being filled (`used` bits of it, first bit at the top), whose first byte is
+  // at `filled`; the room has kFastOutputBytes past `filled` while hasRoom().
+  std::uint64_t word = s->outBits;
+  unsigned used = s->outCount;
+  std::size_t filled = w->pos;
+  // Counting: the bits the runs write.
+  std::uint64_t total = 0;
+  std::uint64_t runMask = s->runMask;
+  std::uint64_t codes = s->codes;
+  std::uint32_t quotientLeft = 0;
+
+  const auto hasRoom = [&filled, roomStop] { return !kWrite || filled <= roomStop; };
 
   // Writes a run of `length` bits of `runMask` (a wrapped length, read as signed, of 0 or below
-  // writes nothing); false when the room cannot take a long run, which then goes to the step path.
-  [[gnu::always_inline]] bool Run(std::uint32_t length, std::uint64_t runMask) {
-    if (length - 1 < kMediumRunBits) {
+  // writes nothing) and switches `runMask`; false when the room cannot take a long run, which is
+  // then left pending in the record for the step path.
+  const auto writeRun = [&](const std::uint32_t length) {
+    if constexpr (!kWrite) {
+      total += WrittenBits(length);
+    } else if (length - 1 < kMediumRunBits) {
       // A run of 1..kMediumRunBits bits, without a branch on its length or where it ends: its
       // first bits complete the current word, and the words after it are all `runMask`; all of
-      // them are stored every time, and only the complete ones count (the room has space for them).
-      const unsigned total = used + length;  // 1..63 + kMediumRunBits
+      // them are stored every time, and only the complete ones count (the room has space for
+      // them).
+      const unsigned wordEnd = used + length;  // 1..63 + kMediumRunBits
       const std::uint64_t pattern = runMask << (64 - std::min(length, 64u));
       const std::uint64_t head = word | (pattern >> used);
       StoreBigEndian(out + filled, head);
       for (unsigned at = 1; at < kMediumRunWords; ++at) {
         std::memcpy(out + filled + 8 * at, &runMask, 8);
       }
-      const unsigned words = total >> 6;
+      const unsigned words = wordEnd >> 6;
       filled += 8 * std::size_t{words};
       // A select by mask: as a branch it would follow the run lengths and mispredict.
       const std::uint64_t whole = std::uint64_t{0} - std::uint64_t{words != 0};
-      word = (runMask & ~(~std::uint64_t{0} >> (total & 63)) & whole) | (head & ~whole);
-      used = total & 63;
-      return true;
-    }
-    if (static_cast<std::int32_t>(length) <= 0) {
-      return true;
-    }
-    // A long run: complete the word, memset whole bytes, keep the tail in the word, when the
-    // room takes it all; otherwise the step path writes it piece by piece.
-    const std::size_t bytesNeeded = (std::size_t{used} + length) / 8;
-    if (end - filled < bytesNeeded + kFastOutputBytes) {
-      return false;
-    }
-    const unsigned room = 64 - used;  // 1..64
-    StoreBigEndian(out + filled, word | (runMask >> used));
-    filled += 8;
-    const std::uint32_t rest = length - room;
-    const std::size_t wholeBytes = std::size_t{rest / 64} * 8;
-    if (wholeBytes <= kStoredRunBytes) {
-      // Up to a few hundred bytes: 32-byte stores, the last ones past the run's end (the room
-      // has kFastOutputBytes to spare), cost less than a call of memset.
-      for (std::size_t at = 0; at < wholeBytes; at += 32) {
-        std::memcpy(out + filled + at, &runMask, 8);
-        std::memcpy(out + filled + at + 8, &runMask, 8);
-        std::memcpy(out + filled + at + 16, &runMask, 8);
-        std::memcpy(out + filled + at + 24, &runMask, 8);
+      word = (runMask & ~(~std::uint64_t{0} >> (wordEnd & 63)) & whole) | (head & ~whole);
+      used = wordEnd & 63;
+    } else if (static_cast<std::int32_t>(length) > 0) {
+      // A long run: complete the word, memset whole bytes, keep the tail in the word, when the
+      // room takes it all; otherwise the step path writes it piece by piece.
+      const std::size_t bytesNeeded = (std::size_t{used} + length) / 8;
+      if (w->end - filled >= bytesNeeded + kFastOutputBytes) {
+        const unsigned room = 64 - used;  // 1..64
+        StoreBigEndian(out + filled, word | (runMask >> used));
+        filled += 8;
+        const std::uint32_t rest = length - room;
+        const std::size_t wholeBytes = std::size_t{rest / 64} * 8;
+        if (wholeBytes <= kStoredRunBytes) {
+          // Up to a few hundred bytes: 32-byte stores, the last ones past the run's end (the
+          // room has kFastOutputBytes to spare), cost less than a call of memset.
+          for (std::size_t at = 0; at < wholeBytes; at += 32) {
+            std::memcpy(out + filled + at, &runMask, 8);
+            std::memcpy(out + filled + at + 8, &runMask, 8);
+            std::memcpy(out + filled + at + 16, &runMask, 8);
+            std::memcpy(out + filled + at + 24, &runMask, 8);
+          }
+        } else {
+          std::memset(out + filled, static_cast<std::uint8_t>(runMask), wholeBytes);
+        }
+        filled += wholeBytes;
+        const unsigned tail = rest % 64;
+        word = tail == 0 ? 0 : runMask << (64 - tail);
+        used = tail;
+      } else {
+        s->pendingLeft = length;
+        s->pendingMask = runMask;
+        runMask = ~runMask;
+        return false;
       }
-    } else {
-      std::memset(out + filled, static_cast<std::uint8_t>(runMask), wholeBytes);
-    }
-    filled += wholeBytes;
-    const unsigned tail = rest % 64;
-    word = tail == 0 ? 0 : runMask << (64 - tail);
-    used = tail;
-    return true;
-  }
-
-  // Appends a group's runs, which start with `runMask`'s value.
-  [[gnu::always_inline]] void Group(const CodeGroup& group, std::uint64_t runMask) {
-    // All bits of the pattern flip when the first run's value is 1.
-    const std::uint64_t top = ~(~std::uint64_t{0} >> group.length);
-    const std::uint64_t pattern = (std::uint64_t{group.pattern} << 32) ^ (runMask & top);
-    const std::uint64_t head = word | (pattern >> used);
-    const std::uint64_t carry = (pattern << (63 - used)) << 1;
-    const unsigned wordEnd = used + group.length;
-    StoreBigEndian(out + filled, head);
-    const std::uint64_t complete = std::uint64_t{0} - std::uint64_t{wordEnd >= 64};
-    filled += complete & 8;
-    word = (carry & complete) | (head & ~complete);
-    used = wordEnd & 63;
-  }
-};
-
-// The fast loop's output as a count: the bits the runs would write, added up.
-struct LengthCounter {
-  std::uint64_t total;
-
-  [[gnu::always_inline]] static bool HasRoom() { return true; }
-  [[gnu::always_inline]] bool Run(std::uint32_t length, std::uint64_t /*runMask*/) {
-    total += WrittenBits(length);
-    return true;
-  }
-  [[gnu::always_inline]] void Group(const CodeGroup& group, std::uint64_t /*runMask*/) {
-    total += group.length;
-  }
-};
-
-// The block loop on registers, while enough input (and room, for a writer) is left; returns at a
-// code boundary with no run pending but one the room could not take, the record up to date. One
-// copy with the group table and one without, so that neither carries the other's branch and
-// registers.
-template <bool kGrouped, typename Sink>
-[[gnu::always_inline]] inline void DecodeFastBody(DecoderStream* s, DecodeWindow* w, Sink* sink) {
-  const unsigned unitShift = s->unitShift;
-  const std::uint32_t unitMask = s->unitMask;
-  const unsigned remainderWidth = s->remainderWidth;
-  const CodeGroup* const groups = s->groups;
-  const std::uint8_t* const in = w->in;
-  const std::size_t inputStop = w->size - kFastInputBytes;  // callers check size >= 16
-  std::uint64_t bits = s->inBits;
-  unsigned count = s->inCount;
-  std::size_t next = w->next;
-  std::uint64_t runMask = s->runMask;
-  std::uint64_t codes = s->codes;
-  std::uint32_t quotientLeft = 0;
-
-  // Hands a run to the sink and switches the value; false when the sink could not take it, which
-  // is then left pending in the record for the step path.
-  const auto run = [&](const std::uint32_t length) {
-    ++codes;
-    if (!sink->Run(length, runMask)) {
-      s->pendingLeft = length;
-      s->pendingMask = runMask;
-      runMask = ~runMask;
-      return false;
     }
     runMask = ~runMask;
     return true;
   };
 
-  while (next <= inputStop && sink->HasRoom()) {
+  while (next <= inputStop && hasRoom()) {
     // Refill every step, without a branch: a branch on the container running low follows the
     // code lengths and mispredicts often enough to cost more than the load.
     RefillWord(in, &next, &bits, &count);
@@ -384,7 +348,21 @@ template <bool kGrouped, typename Sink>
         }
         bits <<= group.consumed;
         count -= group.consumed;
-        sink->Group(group, runMask);
+        if constexpr (kWrite) {
+          // The group's runs start with the current value: all bits flip when it is 1.
+          const std::uint64_t top = ~(~std::uint64_t{0} >> group.length);
+          const std::uint64_t pattern = (std::uint64_t{group.pattern} << 32) ^ (runMask & top);
+          const std::uint64_t head = word | (pattern >> used);
+          const std::uint64_t carry = (pattern << (63 - used)) << 1;
+          const unsigned wordEnd = used + group.length;
+          StoreBigEndian(out + filled, head);
+          const std::uint64_t complete = std::uint64_t{0} - std::uint64_t{wordEnd >= 64};
+          filled += complete & 8;
+          word = (carry & complete) | (head & ~complete);
+          used = wordEnd & 63;
+        } else {
+          total += group.length;
+        }
         runMask ^= std::uint64_t{0} - (group.codes & 1u);
         codes += group.codes;
         return true;
@@ -423,19 +401,27 @@ template <bool kGrouped, typename Sink>
       RefillWord(in, &next, &bits, &count);
     }
     const std::uint32_t r = TakeRemainder(&bits, &count, remainderWidth);
-    if (!run(RunLength(q + ones, r, unitShift, unitMask))) {
+    ++codes;
+    if (!writeRun(RunLength(q + ones, r, unitShift, unitMask))) {
       break;
     }
     // A second code on the same refill when the container holds all of it: the next refill's
     // load then stays off the path from one code to the next. (A third one measured slower.)
     const unsigned nextOnes = LeadingOnes(bits);
-    if (nextOnes + 1 + remainderWidth <= count && sink->HasRoom()) {
+    if (nextOnes + 1 + remainderWidth <= count && hasRoom()) {
       SkipOnesAndStop(&bits, &count, nextOnes);
       const std::uint32_t nextR = TakeRemainder(&bits, &count, remainderWidth);
-      if (!run(RunLength(nextOnes, nextR, unitShift, unitMask))) {
+      ++codes;
+      if (!writeRun(RunLength(nextOnes, nextR, unitShift, unitMask))) {
         break;
       }
     }
+  }
+  if constexpr (kWrite) {
+    s->bytesOut += filled - w->pos;
+    w->pos = filled;
+    s->outBits = word;
+    s->outCount = used;
   }
   w->next = next;
   s->inBits = bits;
@@ -443,36 +429,34 @@ template <bool kGrouped, typename Sink>
   s->runMask = runMask;
   s->codes = codes;
   s->quotient = quotientLeft;
+  return total;
 }
 
 // The block loop for the baseline processor, and again for one with BMI2 and LZCNT (see cpu.h).
-template <bool kGrouped, typename Sink>
-void DecodeFastPlain(DecoderStream* s, DecodeWindow* w, Sink* sink) {
-  DecodeFastBody<kGrouped>(s, w, sink);
+template <bool kGrouped, Sink kSink>
+std::uint64_t DecodeFastPlain(DecoderStream* s, DecodeWindow* w) {
+  return DecodeFastBody<kGrouped, kSink>(s, w);
 }
 
-template <bool kGrouped, typename Sink>
-RLEGOLOMB_TARGET_BMI void DecodeFastBmi(DecoderStream* s, DecodeWindow* w, Sink* sink) {
-  DecodeFastBody<kGrouped>(s, w, sink);
+template <bool kGrouped, Sink kSink>
+RLEGOLOMB_TARGET_BMI std::uint64_t DecodeFastBmi(DecoderStream* s, DecodeWindow* w) {
+  return DecodeFastBody<kGrouped, kSink>(s, w);
 }
 
-template <typename Sink>
-void DecodeFastGeneral(DecoderStream* s, DecodeWindow* w, Sink* sink) {
+template <Sink kSink>
+std::uint64_t DecodeFastGeneral(DecoderStream* s, DecodeWindow* w) {
   switch (s->loop) {
     case FastLoop::kPlain:
-    case FastLoop::kOneBit:  // when the k = 1 loop cannot start
-      DecodeFastPlain<false>(s, w, sink);
-      break;
+    case FastLoop::kOneBit:  // not reached: the k = 1 loop has its own entry
+      return DecodeFastPlain<false, kSink>(s, w);
     case FastLoop::kPlainGrouped:
-      DecodeFastPlain<true>(s, w, sink);
-      break;
+      return DecodeFastPlain<true, kSink>(s, w);
     case FastLoop::kBmi:
-      DecodeFastBmi<false>(s, w, sink);
-      break;
+      return DecodeFastBmi<false, kSink>(s, w);
     case FastLoop::kBmiGrouped:
-      DecodeFastBmi<true>(s, w, sink);
-      break;
+      return DecodeFastBmi<true, kSink>(s, w);
   }
+  return DecodeFastPlain<false, kSink>(s, w);
 }
 
 // The stream's fast loop, writing, between the record and the window (the caller checks the input
@@ -489,12 +473,7 @@ void DecodeFast(rlegolomb_decoder* d, DecodeWindow* w) {
       return;
     }
   }
-  RunWriter writer{w->out, w->end, w->end - kFastOutputBytes, s->outBits, s->outCount, w->pos};
-  DecodeFastGeneral(s, w, &writer);
-  s->bytesOut += writer.filled - w->pos;
-  w->pos = writer.filled;
-  s->outBits = writer.word;
-  s->outCount = writer.used;
+  DecodeFastGeneral<Sink::kWrite>(s, w);
 }
 
 // The same, adding up the runs' lengths instead of writing them.
@@ -505,9 +484,7 @@ std::uint64_t CountFast(rlegolomb_decoder* d, DecodeWindow* w) {
       return 8 * (w->next - w->inStart) >= s->inCount ? CountOneBitCodes(d, w) : 0;
     }
   }
-  LengthCounter counter{0};
-  DecodeFastGeneral(s, w, &counter);
-  return counter.total;
+  return DecodeFastGeneral<Sink::kCount>(s, w);
 }
 
 rlegolomb_status Decode(rlegolomb_decoder* d, DecodeWindow* w, bool final) {
