@@ -563,30 +563,6 @@ rlegolomb_status Decode(rlegolomb_decoder* d, DecodeWindow* w, bool final) {
   }
 }
 
-// The expansion's length without the expansion: the codes decoded by the same loops and steps as
-// Decode's, their run lengths added up instead of written.
-std::uint64_t CountExpandedBits(const std::uint8_t* in, std::size_t size) {
-  rlegolomb_decoder d;
-  DecoderStream* const s = &d.stream;
-  DecodeWindow w{in, 0, 0, size, nullptr, 0, 0};
-  Refill(s, &w);
-  if (s->inCount < kHeaderBits + 1) {
-    return 0;
-  }
-  ReadHeader(&d);
-  std::uint64_t total = 0;
-  for (;;) {
-    if (s->quotient == 0 && w.size - w.next >= kFastInputBytes) {
-      total += CountFast(&d, &w);
-    }
-    if (DecodeStepwise(s, &w, true) != Step::kGoOn) {
-      return total;  // the final input: the stream has ended
-    }
-    total += s->pendingLeft;
-    s->pendingLeft = 0;
-  }
-}
-
 }  // namespace
 
 const CodeGroup* SharedCodeGroups(std::uint32_t k) {
@@ -608,6 +584,30 @@ const CodeGroup* SharedCodeGroups(std::uint32_t k) {
   }
 }
 static_assert(kGroupedUpToK == 6, "SharedCodeGroups has a case for each grouped k");
+
+std::uint64_t CountExpandedBits(rlegolomb_decoder* d, const std::uint8_t* in, std::size_t size) {
+  // The codes decoded by the same loops and steps as Decode's, their run lengths added up instead
+  // of written.
+  d->stream = {};
+  DecoderStream* const s = &d->stream;
+  DecodeWindow w{in, 0, 0, size, nullptr, 0, 0};
+  Refill(s, &w);
+  if (s->inCount < kHeaderBits + 1) {
+    return 0;
+  }
+  ReadHeader(d);
+  std::uint64_t total = 0;
+  for (;;) {
+    if (s->quotient == 0 && w.size - w.next >= kFastInputBytes) {
+      total += CountFast(d, &w);
+    }
+    if (DecodeStepwise(s, &w, true) != Step::kGoOn) {
+      return total;  // the final input: the stream has ended
+    }
+    total += s->pendingLeft;
+    s->pendingLeft = 0;
+  }
+}
 
 void StartCodesAt(rlegolomb_decoder* d, std::uint32_t k, unsigned runValue) {
   d->stream = {};
@@ -676,9 +676,11 @@ int rlegolomb_decoder_k(const rlegolomb_decoder* d) {
 }
 
 uint64_t rlegolomb_expanded_bits(const void* src, size_t src_size) {
-  return src == nullptr
-             ? 0
-             : rlegolomb::CountExpandedBits(static_cast<const std::uint8_t*>(src), src_size);
+  if (src == nullptr) {
+    return 0;
+  }
+  rlegolomb_decoder d;
+  return rlegolomb::CountExpandedBits(&d, static_cast<const std::uint8_t*>(src), src_size);
 }
 
 uint64_t rlegolomb_decoder_codes(const rlegolomb_decoder* d) {

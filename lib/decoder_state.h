@@ -126,6 +126,11 @@ inline void SetLimitBytes(rlegolomb_decoder* d, std::uint64_t bytes) {
   d->limitBytes = bytes;
 }
 
+// The length in bits of the expansion of the whole stream in[0, size), before the zero fill, by
+// the loops that `d`'s settings allow (its stream starts again): rlegolomb_expanded_bits on a
+// decoder of the process's settings.
+std::uint64_t CountExpandedBits(rlegolomb_decoder* d, const std::uint8_t* in, std::size_t size);
+
 // Starts decoding in the middle of a stream, as if a header had been read: at the next input bit
 // given to rlegolomb_decode (the start of a code), with exponent k (0..255) and the next run's
 // value `runValue` (0 or 1). Everything else of the stream starts as at its beginning, so the bits
