@@ -4,7 +4,9 @@
 
 #include "code_rules.h"
 #include "decoder_state.h"
+#include "encoder_state.h"
 #include "rlegolomb.h"
+#include "sizer_state.h"
 
 namespace {
 
@@ -59,17 +61,15 @@ rlegolomb_status rlegolomb_expand(const void* src, size_t src_size, void* dst, s
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
   *dst_size = 0;
-  rlegolomb_decoder* d = rlegolomb_decoder_create();
-  if (d == nullptr) {
-    return RLEGOLOMB_ERROR_MEMORY;
-  }
+  // A decoder on the stack: it is small (the group tables are shared), and a call on a small
+  // stream would otherwise spend more on the allocation than on the decoding.
+  rlegolomb_decoder d;
   // The room's size is the limit, so that an expansion that needs more is an error, not a call
   // that waits for room.
-  d->limitBytes = dst_capacity;
+  rlegolomb::SetLimitBytes(&d, dst_capacity);
   rlegolomb_in in{src, src_size, 0};
   rlegolomb_out out{dst, dst_capacity, 0};
-  const rlegolomb_status status = rlegolomb_decode(d, &out, &in, 1);
-  rlegolomb_decoder_free(d);
+  const rlegolomb_status status = rlegolomb_decode(&d, &out, &in, 1);
   *dst_size = out.pos;
   return status;
 }
@@ -77,6 +77,11 @@ rlegolomb_status rlegolomb_expand(const void* src, size_t src_size, void* dst, s
 int rlegolomb_choose_k(const void* src, size_t src_size) {
   if (src == nullptr && src_size != 0) {
     return -1;
+  }
+  if (src_size <= rlegolomb::kSmallInputBytes) {
+    // Without the sizer's 129 KiB, which cost more to allocate and clear than a small input to
+    // tally.
+    return rlegolomb::ChooseKOfSmall(static_cast<const std::uint8_t*>(src), src_size);
   }
   rlegolomb_sizer* s = rlegolomb_sizer_create();
   if (s == nullptr) {
@@ -115,14 +120,12 @@ rlegolomb_status rlegolomb_compress(const void* src, size_t src_size, int k, voi
       return RLEGOLOMB_ERROR_MEMORY;
     }
   }
-  rlegolomb_encoder* e = rlegolomb_encoder_create(k);
-  if (e == nullptr) {
-    return RLEGOLOMB_ERROR_MEMORY;
-  }
+  // An encoder on the stack, as the decoder of rlegolomb_expand.
+  rlegolomb_encoder e;
+  rlegolomb::StartEncoder(&e, k);
   rlegolomb_in in{src, src_size, 0};
   rlegolomb_out out{dst, dst_capacity, 0};
-  rlegolomb_status status = rlegolomb_encode(e, &out, &in, 1);
-  rlegolomb_encoder_free(e);
+  rlegolomb_status status = rlegolomb_encode(&e, &out, &in, 1);
   if (status == RLEGOLOMB_MORE) {
     status = RLEGOLOMB_ERROR_LIMIT;  // the room is full and the stream goes on
   }

@@ -42,7 +42,8 @@ constexpr std::uint64_t ReverseBits(std::uint64_t x) {
   return __builtin_bswap64(ReverseBitsOfBytes(x));
 }
 
-static_assert(ReverseBits(1) == std::uint64_t{1} << 63 && ReverseBits(0x0123) == 0xC480000000000000u);
+static_assert(ReverseBits(1) == std::uint64_t{1} << 63 &&
+              ReverseBits(0x0123) == 0xC480000000000000u);
 
 // The 8 bytes at `bytes` with stream bit j (byte j / 8, bit 7 - j % 8) at bit j, and the store
 // that undoes it: the order in which bit deposit and extract see the stream.

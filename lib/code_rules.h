@@ -73,11 +73,11 @@ constexpr std::uint64_t RunBits(int k, std::uint64_t length) {
 // The codes of one k, worked out once for the block writers.
 struct CodeShape {
   // k = 1..30: the length's low `shift` bits are the remainder, the rest the quotient. Every other
-  // k writes q = 0 (a single 0-bit) and the whole length as a remainder of `width` bits.
+  // k writes q = 0 (a single 0-bit) and the whole length as a remainder of `remainderWidth` bits.
   bool usesQuotient;
   int shift;
   std::uint64_t remainderMask;
-  int width;
+  int remainderWidth;
   std::uint64_t longest;  // LongestRun(k)
 };
 
@@ -86,7 +86,7 @@ constexpr CodeShape ShapeOfCodes(int k) {
   shape.usesQuotient = UsesQuotient(k);
   shape.shift = shape.usesQuotient ? k : 0;
   shape.remainderMask = shape.usesQuotient ? RunUnit(static_cast<std::uint32_t>(k)) - 1 : 0;
-  shape.width = RemainderWidth(k);
+  shape.remainderWidth = RemainderWidth(k);
   shape.longest = LongestRun(k);
   return shape;
 }

@@ -1,43 +1,82 @@
 // The encoder record: everything a stream's encoding keeps between calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "code_rules.h"
+#include "cpu.h"
 #include "run_scan.h"
 
 namespace rlegolomb {
 
 enum class EncoderPhase : std::uint8_t { kRuns, kFlush, kDone };
+
+// The run loop, chosen once per stream when its header is written.
+enum class EncodeLoop : std::uint8_t {
+  kPlain,          // the baseline processor's, codes without a quotient
+  kPlainQuotient,  // ... with one (k = 1..30)
+  kBmi,            // compiled for BMI2 and LZCNT
+  kBmiQuotient,
+  kOneBit  // k = 1 without a loop over runs, where bit deposit is fast (x86-64), then kBmiQuotient
+};
+
+// A stream's state: all of it starts again with `= {}`.
 struct EncoderIndex;  // index.cpp
+
+struct EncoderStream {
+  EncoderPhase phase = EncoderPhase::kRuns;
+  bool headerWritten = false;
+  EncodeLoop loop = EncodeLoop::kPlain;
+  RunScan scan = {};
+  // Output: the next `outCount` (0..63) stream bits, left-aligned, the bits below them 0.
+  std::uint64_t outBits = 0;
+  int outCount = 0;
+  // A code being written piece by piece: `onesLeft` quotient ones, then the field of `tailWidth`
+  // (0: none) bits, the stop bit included; then, for a split run, a zero-length code when
+  // `zeroDue`, and `runLeft` more bits of the run to code.
+  std::uint64_t onesLeft = 0;
+  std::uint64_t tailField = 0;
+  int tailWidth = 0;
+  bool zeroDue = false;
+  std::uint64_t runLeft = 0;
+  // Bytes written out by earlier calls, and after kDone the stream's length in bits before the
+  // zero fill.
+  std::uint64_t bytesOut = 0;
+  std::uint64_t doneBits = 0;
+};
+
+// Where one encoder call stands in its two buffers.
+struct EncodeWindow {
+  const std::uint8_t* in;
+  std::size_t next;
+  std::size_t size;
+  std::uint8_t* out;
+  std::size_t start;  // out's pos when the call began
+  std::size_t pos;
+  std::size_t end;
+};
 
 }  // namespace rlegolomb
 
 struct rlegolomb_encoder {
-  int k;
-  // The processor has BMI2 and LZCNT: the run loop compiled for them runs. Kept by reset.
-  bool bitManipulation;
-  // ... and its bit deposit and extract are fast: k = 1 is coded without a loop over runs.
-  bool bitDeposit;
-  rlegolomb::CodeShape shape;
-  rlegolomb::EncoderPhase phase;
-  bool headerWritten;
-  rlegolomb::RunScan scan;
-  // Output: the next `accBits` (0..63) stream bits, left-aligned, the bits below them 0.
-  std::uint64_t acc;
-  int accBits;
-  // A code being written piece by piece: `onesLeft` quotient ones, then the field of `tailWidth`
-  // (0: none) bits, the stop bit included; then, for a split run, a zero-length code when
-  // `zeroDue`, and `runLeft` more bits of the run to code.
-  std::uint64_t onesLeft;
-  std::uint64_t tailField;
-  int tailWidth;
-  bool zeroDue;
-  std::uint64_t runLeft;
-  // Bytes written out by earlier calls, and after kDone the stream's length in bits before the
-  // zero fill.
-  std::uint64_t bytesOut;
-  std::uint64_t doneBits;
-  // The index being built of this stream, or null (index.cpp owns it).
-  rlegolomb::EncoderIndex* index;
+  // Settings, kept by reset: the header value k and its codes; the loops the processor can run
+  // (see rlegolomb_decoder).
+  int k = 0;
+  rlegolomb::CodeShape shape = {};
+  bool bitManipulation = rlegolomb::HasBitManipulation();
+  bool bitDeposit = rlegolomb::HasFastBitDeposit();
+  // The stream, and the index being built of it (null: none; index.cpp owns it).
+  rlegolomb::EncoderStream stream;
+  rlegolomb::EncoderIndex* index = nullptr;
 };
+
+// An encoder is small enough for the stack of a one-shot call.
+static_assert(sizeof(rlegolomb_encoder) <= 256);
+
+namespace rlegolomb {
+
+// Makes `e` an encoder of streams with header value k (0..255) at the start of a stream.
+void StartEncoder(rlegolomb_encoder* e, int k);
+
+}  // namespace rlegolomb

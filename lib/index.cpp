@@ -147,7 +147,8 @@ rlegolomb_index* NewIndex(std::uint64_t spacing) {
 }
 
 // The decoder's record as a checkpoint; `next` is the count of stream bytes it has consumed.
-Checkpoint TakeCheckpoint(const rlegolomb_decoder* d, std::uint64_t next) {
+Checkpoint TakeCheckpoint(const rlegolomb_decoder* decoder, std::uint64_t next) {
+  const DecoderStream* const d = &decoder->stream;
   Checkpoint c{};
   c.inputBit = 8 * next - d->inCount;
   const unsigned skip = c.inputBit & 7;
@@ -157,9 +158,9 @@ Checkpoint TakeCheckpoint(const rlegolomb_decoder* d, std::uint64_t next) {
   c.pendingBits = d->outBits;
   c.pendingCount = static_cast<std::uint8_t>(d->outCount);
   c.quotient = d->quotient;
-  c.runLeft = d->runLeft;
+  c.runLeft = d->pendingLeft;
   c.codes = d->codes;
-  c.flags = static_cast<std::uint8_t>((d->runLeft != 0 && d->runValue != 0 ? kRunValueOnes : 0) |
+  c.flags = static_cast<std::uint8_t>((d->pendingLeft != 0 && d->pendingMask != 0 ? kRunValueOnes : 0) |
                                       (d->runMask != 0 ? kNextValueOnes : 0) |
                                       (d->phase == Phase::kEnded ? kCodesEnded : 0));
   return c;
@@ -167,16 +168,16 @@ Checkpoint TakeCheckpoint(const rlegolomb_decoder* d, std::uint64_t next) {
 
 // Puts the decoder where checkpoint `c` was taken, at output byte `byte`; returns the stream byte
 // from which the caller feeds it.
-std::uint64_t PlaceAt(rlegolomb_decoder* d, const rlegolomb_index* idx, const Checkpoint& c,
+std::uint64_t PlaceAt(rlegolomb_decoder* decoder, const rlegolomb_index* idx, const Checkpoint& c,
                       std::uint64_t byte) {
-  StartCodes(d, idx->k);
+  StartCodesAt(decoder, idx->k, (c.flags & kNextValueOnes) != 0 ? 1 : 0);
+  DecoderStream* const d = &decoder->stream;
   const unsigned skip = c.inputBit & 7;
   d->inBits = skip == 0 ? 0 : std::uint64_t{c.partialByte} << (56 + skip);
   d->inCount = skip == 0 ? 0 : 8 - skip;
   d->quotient = c.quotient;
-  d->runLeft = c.runLeft;
-  d->runValue = (c.flags & kRunValueOnes) != 0 ? ~std::uint64_t{0} : 0;
-  d->runMask = (c.flags & kNextValueOnes) != 0 ? ~std::uint64_t{0} : 0;
+  d->pendingLeft = c.runLeft;
+  d->pendingMask = (c.flags & kRunValueOnes) != 0 ? ~std::uint64_t{0} : 0;
   d->outBits = c.pendingBits;
   d->outCount = c.pendingCount;
   d->bytesOut = byte;
@@ -192,18 +193,18 @@ rlegolomb_status DropOutput(rlegolomb_decoder* d, rlegolomb_in* in, bool final) 
   // room's end), a short one, or one without memory for it, through the stack.
   std::uint8_t stackRoom[kDropRoomBytes];
   std::unique_ptr<std::uint8_t[]> heapRoom;
-  if (d->skipBytes > kDropRoomBytes) {
+  if (d->stream.skipBytes > kDropRoomBytes) {
     heapRoom.reset(new (std::nothrow) std::uint8_t[kLongDropRoomBytes]);
   }
   std::uint8_t* const room = heapRoom ? heapRoom.get() : stackRoom;
   const std::size_t roomBytes = heapRoom ? kLongDropRoomBytes : kDropRoomBytes;
-  while (d->skipBytes != 0) {
+  while (d->stream.skipBytes != 0) {
     rlegolomb_out out{room,
-                      static_cast<std::size_t>(std::min<std::uint64_t>(roomBytes, d->skipBytes)), 0};
+                      static_cast<std::size_t>(std::min<std::uint64_t>(roomBytes, d->stream.skipBytes)), 0};
     const rlegolomb_status status = DecodeCall(d, &out, in, final);
-    d->skipBytes -= out.pos;
+    d->stream.skipBytes -= out.pos;
     if (status != RLEGOLOMB_MORE) {
-      d->skipBytes = 0;  // the expansion ended before the offset, or an error
+      d->stream.skipBytes = 0;  // the expansion ended before the offset, or an error
       return status;
     }
     if (out.pos < out.size) {
@@ -230,7 +231,7 @@ rlegolomb_status DecodeBuilding(rlegolomb_decoder* d, IndexBuild* b, rlegolomb_o
   const auto* src = static_cast<const std::uint8_t*>(in->src);
   for (;;) {
     rlegolomb_out room = *out;
-    const std::uint64_t toBoundary = b->nextBoundary - d->bytesOut;
+    const std::uint64_t toBoundary = b->nextBoundary - d->stream.bytesOut;
     if (room.size - room.pos > toBoundary) {
       room.size = room.pos + static_cast<std::size_t>(toBoundary);
     }
@@ -241,7 +242,7 @@ rlegolomb_status DecodeBuilding(rlegolomb_decoder* d, IndexBuild* b, rlegolomb_o
     b->index->streamCrc = Crc32c(b->index->streamCrc, src + inStart, in->pos - inStart);
     b->index->streamBytes += in->pos - inStart;
     out->pos = room.pos;
-    if (status == RLEGOLOMB_MORE && d->bytesOut == b->nextBoundary) {
+    if (status == RLEGOLOMB_MORE && d->stream.bytesOut == b->nextBoundary) {
       try {
         b->index->points.push_back(TakeCheckpoint(d, b->index->streamBytes));
       } catch (const std::bad_alloc&) {
@@ -272,7 +273,7 @@ rlegolomb_status DecodeBuilding(rlegolomb_decoder* d, IndexBuild* b, rlegolomb_o
             b->index->stretchCrcs.size() == 0 ? 0 : b->index->stretchCrcs.size() - 1);
       }
       b->index->expandedBits = bits;
-      b->index->k = d->headerRead ? d->k : 0;
+      b->index->k = d->stream.headerRead ? d->stream.k : 0;
       b->finished = true;
     }
     return status;
@@ -327,9 +328,9 @@ void FreeEncoderIndex(EncoderIndex* index) {
 
 rlegolomb_status DecodeIndexed(rlegolomb_decoder* d, rlegolomb_out* out, rlegolomb_in* in,
                                bool final) {
-  if (d->skipBytes != 0) {
+  if (d->stream.skipBytes != 0) {
     const rlegolomb_status status = DropOutput(d, in, final);
-    if (status != RLEGOLOMB_MORE || d->skipBytes != 0) {
+    if (status != RLEGOLOMB_MORE || d->stream.skipBytes != 0) {
       return status;
     }
   }
@@ -570,17 +571,17 @@ rlegolomb_status rlegolomb_decoder_seek(rlegolomb_decoder* d, const rlegolomb_in
   if (d == nullptr || input_pos == nullptr) {
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
-  rlegolomb::ResetStream(d);
+  rlegolomb::ResetDecoder(d);
   const std::uint64_t n =
       idx == nullptr ? 0 : std::min<std::uint64_t>(offset / idx->spacing, idx->points.size());
   if (n == 0) {
     *input_pos = 0;
-    d->skipBytes = offset;
+    d->stream.skipBytes = offset;
     return RLEGOLOMB_DONE;
   }
   const std::uint64_t byte = n * idx->spacing;
   *input_pos = rlegolomb::PlaceAt(d, idx, idx->points[static_cast<std::size_t>(n - 1)], byte);
-  d->skipBytes = offset - byte;
+  d->stream.skipBytes = offset - byte;
   return RLEGOLOMB_DONE;
 }
 
@@ -615,8 +616,8 @@ rlegolomb_status rlegolomb_extract(const void* src, size_t src_size, const rlego
 }
 
 rlegolomb_status rlegolomb_decoder_build_index(rlegolomb_decoder* d, uint64_t spacing) {
-  if (d == nullptr || d->phase != rlegolomb::Phase::kHeader || d->inCount != 0 ||
-      d->skipBytes != 0 || d->bytesOut != 0) {
+  if (d == nullptr || d->stream.phase != rlegolomb::Phase::kHeader || d->stream.inCount != 0 ||
+      d->stream.skipBytes != 0 || d->stream.bytesOut != 0) {
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
   rlegolomb::FreeIndexBuild(d->indexBuild);
@@ -635,7 +636,8 @@ rlegolomb_status rlegolomb_decoder_build_index(rlegolomb_decoder* d, uint64_t sp
 }
 
 rlegolomb_status rlegolomb_encoder_build_index(rlegolomb_encoder* e, uint64_t spacing) {
-  if (e == nullptr || e->phase != EncoderPhase::kRuns || e->headerWritten || e->bytesOut != 0) {
+  if (e == nullptr || e->stream.phase != EncoderPhase::kRuns || e->stream.headerWritten ||
+      e->stream.bytesOut != 0) {
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
   FreeEncoderIndex(e->index);

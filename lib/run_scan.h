@@ -71,8 +71,8 @@ inline bool StartScan(RunScan* scan, const std::uint8_t* in, std::size_t* next, 
 // Inlined where it is used, so that `onRun` is inlined into it and the loop is compiled for the
 // caller's processor.
 template <typename OnRun>
-[[gnu::always_inline]] inline bool ScanRuns(RunScan* scan, const std::uint8_t* in, std::size_t* next, std::size_t size,
-              OnRun&& onRun) {
+[[gnu::always_inline]] inline bool ScanRuns(RunScan* scan, const std::uint8_t* in,
+                                            std::size_t* next, std::size_t size, OnRun&& onRun) {
   if (!StartScan(scan, in, next, size)) {
     return true;
   }
