@@ -11,11 +11,9 @@
 
 namespace rlegolomb {
 
-// decoder.cpp: a new stream (the limit kept); the stream's parameters for header value k, as if
-// the header had been read (the first run's value is the caller's to set); one decoding call on
-// the record as it stands.
-void ResetStream(rlegolomb_decoder* d);
-void StartCodes(rlegolomb_decoder* d, std::uint32_t k);
+// decoder.cpp: a new stream (the settings kept, any index being built dropped); one decoding call
+// on the record as it stands (StartCodesAt, in decoder_state.h, starts one in mid-stream).
+void ResetDecoder(rlegolomb_decoder* d);
 rlegolomb_status DecodeCall(rlegolomb_decoder* d, rlegolomb_out* out, rlegolomb_in* in, bool final);
 
 // index.cpp: rlegolomb_decode for a decoder that builds an index or still has output to drop.

@@ -283,6 +283,9 @@ bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buf
   if (status == RLEGOLOMB_ERROR_LIMIT && range && limit == rangeEnd) {
     status = RLEGOLOMB_DONE;  // the range's end, not the expansion's
   }
+  if (status == RLEGOLOMB_ERROR_LIMIT && output != nullptr && !output->EndStoppedStdout()) {
+    return false;
+  }
   if (status == RLEGOLOMB_ERROR_LIMIT) {
     reporter.Error(input.name.c_str(),
                    "expands to more than %" PRIu64 " bytes (--max-output); stopped", limit);

@@ -18,8 +18,10 @@ struct Input {
   struct stat status {};  // of the file or of standard input, as opened
 };
 
-// Opens `argument` ("-": standard input). A failure is reported and gives false.
-bool OpenInput(const std::string& argument, Input* input, Reporter& reporter);
+// Opens `argument` ("-": standard input). A failure is reported and gives false. The open never
+// waits: a FIFO is opened without waiting for a writer and, unless `readFifo`, left unread for
+// the caller to skip; with `readFifo` it is opened again, waiting for a writer as reading it needs.
+bool OpenInput(const std::string& argument, bool readFifo, Input* input, Reporter& reporter);
 
 // Reads up to `capacity` bytes (retrying after EINTR). Returns the count, 0 at the end, or -1
 // after reporting the read error.

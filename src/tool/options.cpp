@@ -76,7 +76,8 @@ constexpr const char kHelp[] =
     "                       to a temporary file for that)\n"
     "  -t, --test           expand and discard, report the expanded size\n"
     "  -l, --list           list k, sizes, runs and ratio of each compressed FILE\n"
-    "      --max-output=SIZE  stop with an error, leaving no output file, an expansion that\n"
+    "      --max-output=SIZE\n"
+    "                       stop with an error, leaving no output file, an expansion that\n"
     "                       would pass SIZE bytes (suffixes K, M, G, T: powers of 1024)\n"
     "      --sparse         leave holes for whole zero blocks of an expansion (the default\n"
     "                       for regular output files; also standard output with this option)\n"
@@ -89,7 +90,7 @@ constexpr const char kHelp[] =
     "                       a checkpoint of FILE.rlg.idx when there is one); needs -c or -o\n"
     "      --length=SIZE    with -d: expand at most SIZE bytes; needs -c or -o\n"
     "  -q, --quiet          print no warnings and no reports\n"
-    "  -v, --verbose        report k and the sizes of each file\n"
+    "  -v, --verbose        report k, the sizes and the space saved of each file\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -289,6 +290,10 @@ ParseResult ParseCommandLine(int argc, char* argv[], Options* options) {
                   : test       ? Mode::kTest
                   : decompress ? Mode::kDecompress
                                : Mode::kCompress;
+  if (options->hasOutputName && options->outputName.empty()) {
+    ReportUsageError("empty output name");
+    return ParseResult::kExitFailure;
+  }
   if (options->toStdout && options->hasOutputName) {
     ReportUsageError("-c and -o cannot be used together");
     return ParseResult::kExitFailure;

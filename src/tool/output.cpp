@@ -90,27 +90,19 @@ bool Output::OpenFile(const std::string& target, const struct stat& input,
       reporter_.Error(name_.c_str(), "is the input file; not overwritten");
       return false;
     }
-    if (resolved && (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode))) {
-      const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-      if (fd < 0) {
-        reporter_.Error(name_.c_str(), "cannot open for writing: %s", std::strerror(errno));
-        return false;
-      }
-      owned_.Reset(fd);
-      fd_ = fd;
-      kind_ = Kind::kDirect;
-      return true;
-    }
     if (resolved && S_ISDIR(status.st_mode)) {
       reporter_.Error(name_.c_str(), "is a directory; not overwritten");
       return false;
     }
-    if (!options.force) {
-      reporter_.Error(name_.c_str(), "already exists; not overwritten (use -f to overwrite)");
-      return false;
-    }
+    // A FIFO or a device under the target's name is never written into, even with -f: in a
+    // shared folder another user's FIFO would receive the data (and with no reader, the run would
+    // wait for ever). Standard output is the way to write into one on purpose.
     if (resolved && !S_ISREG(status.st_mode)) {
       reporter_.Error(name_.c_str(), "is not a regular file; not overwritten");
+      return false;
+    }
+    if (!options.force) {
+      reporter_.Error(name_.c_str(), "already exists; not overwritten (use -f to overwrite)");
       return false;
     }
     replace_ = true;
@@ -221,6 +213,10 @@ bool Output::SettlePendingHole() {
   return true;
 }
 
+bool Output::EndStoppedStdout() {
+  return kind_ != Kind::kStdout || SettlePendingHole();
+}
+
 bool Output::Finish() {
   if (!SettlePendingHole()) {
     Abandon();
@@ -229,14 +225,6 @@ bool Output::Finish() {
   switch (kind_) {
     case Kind::kNone:
     case Kind::kStdout:
-      kind_ = Kind::kNone;
-      return true;
-    case Kind::kDirect:
-      if (close(owned_.Release()) != 0) {
-        reporter_.Error(name_.c_str(), "write error: %s", std::strerror(errno));
-        kind_ = Kind::kNone;
-        return false;
-      }
       kind_ = Kind::kNone;
       return true;
     case Kind::kTemporary:
