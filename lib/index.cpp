@@ -160,9 +160,9 @@ Checkpoint TakeCheckpoint(const rlegolomb_decoder* decoder, std::uint64_t next) 
   c.quotient = d->quotient;
   c.runLeft = d->pendingLeft;
   c.codes = d->codes;
-  c.flags = static_cast<std::uint8_t>((d->pendingLeft != 0 && d->pendingMask != 0 ? kRunValueOnes : 0) |
-                                      (d->runMask != 0 ? kNextValueOnes : 0) |
-                                      (d->phase == Phase::kEnded ? kCodesEnded : 0));
+  c.flags = static_cast<std::uint8_t>(
+      (d->pendingLeft != 0 && d->pendingMask != 0 ? kRunValueOnes : 0) |
+      (d->runMask != 0 ? kNextValueOnes : 0) | (d->phase == Phase::kEnded ? kCodesEnded : 0));
   return c;
 }
 
@@ -199,8 +199,8 @@ rlegolomb_status DropOutput(rlegolomb_decoder* d, rlegolomb_in* in, bool final) 
   std::uint8_t* const room = heapRoom ? heapRoom.get() : stackRoom;
   const std::size_t roomBytes = heapRoom ? kLongDropRoomBytes : kDropRoomBytes;
   while (d->stream.skipBytes != 0) {
-    rlegolomb_out out{room,
-                      static_cast<std::size_t>(std::min<std::uint64_t>(roomBytes, d->stream.skipBytes)), 0};
+    rlegolomb_out out{
+        room, static_cast<std::size_t>(std::min<std::uint64_t>(roomBytes, d->stream.skipBytes)), 0};
     const rlegolomb_status status = DecodeCall(d, &out, in, final);
     d->stream.skipBytes -= out.pos;
     if (status != RLEGOLOMB_MORE) {

@@ -15,6 +15,8 @@ import os
 from ._rlegolomb import Compressor, _Reader
 
 _READ_MODES = ("r", "rb")
+# Reads larger than this go a piece of this size at a time.
+_PIECE = 1 << 20
 _WRITE_MODES = ("w", "wb", "x", "xb", "a", "ab")
 
 
@@ -125,16 +127,19 @@ class RLEGolombFile(io.BufferedIOBase):
         """Up to size bytes of the expansion from the position on (all the rest for a
         negative size or None); b'' at the end."""
         self._check_reading()
-        if size is None or size < 0:
-            parts = []
-            while True:
-                part = self._reader.read(1 << 20)
+        if size is not None and 0 <= size <= _PIECE:
+            data = self._reader.read(size)
+        else:
+            # The rest, or a large size, a piece at a time: no room larger than what comes.
+            parts, got = [], 0
+            while size is None or size < 0 or got < size:
+                want = _PIECE if size is None or size < 0 else min(_PIECE, size - got)
+                part = self._reader.read(want)
                 if not part:
                     break
                 parts.append(part)
+                got += len(part)
             data = b"".join(parts)
-        else:
-            data = self._reader.read(size)
         self._position += len(data)
         return data
 

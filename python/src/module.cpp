@@ -1204,8 +1204,18 @@ PyObject* ReaderRead(PyObject* self, PyObject* count_arg) {
       if (s->at_end || count == 0) {
         return PyBytes_FromStringAndSize(nullptr, 0);
       }
-      const size_t room = static_cast<size_t>(
-          std::min<uint64_t>(count, static_cast<uint64_t>(std::numeric_limits<Py_ssize_t>::max())));
+      // No more room than the expansion has left, when the index tells.
+      uint64_t wanted = count;
+      if (s->index) {
+        const uint64_t bits = rlegolomb_index_expanded_bits(s->index.get());
+        const uint64_t total = bits / 8 + (bits % 8 != 0 ? 1 : 0);
+        wanted = std::min(wanted, total > s->position ? total - s->position : 0);
+        if (wanted == 0) {
+          return PyBytes_FromStringAndSize(nullptr, 0);
+        }
+      }
+      const size_t room = static_cast<size_t>(std::min<uint64_t>(
+          wanted, static_cast<uint64_t>(std::numeric_limits<Py_ssize_t>::max())));
       BytesBuilder out(room);
       rlegolomb_in in{s->data, s->size, s->input_pos};
       rlegolomb_out dst{out.data(), room, 0};
