@@ -465,7 +465,8 @@ void ExpectClosedStandardDescriptorsChangeNothing(const SuccessfulRun& run) {
     for (int descriptor = 0; descriptor <= 2; ++descriptor) {
       if ((closed & (1 << descriptor)) != 0) {
         options.closedDescriptors.push_back(descriptor);
-        label += " " + std::to_string(descriptor);
+        label += ' ';
+        label += std::to_string(descriptor);
       }
     }
     std::error_code error;
