@@ -68,7 +68,7 @@ describe_outputs() {
 build_programs() {
   echo "== Builds"
   local targets=(rleg-bench-tool)
-  [ -n "${RLEG_BIN_DIR:-}" ] || targets+=(rle-golomb-expand rle-golomb-compress)
+  [ -n "${RLEG_BIN_DIR:-}" ] || targets+=(rle-golomb-expand rle-golomb-compress rlegolomb_tool)
   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRLEG_BUILD_TESTS=OFF \
     -DRLEG_BUILD_BENCH=ON >/dev/null
   cmake --build build-bench -j2 --target "${targets[@]}" >/dev/null

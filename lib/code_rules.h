@@ -15,6 +15,8 @@
 // run after it has the other value, as it must.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "format.h"
@@ -101,6 +103,19 @@ constexpr int ExponentClass(int k) {
 // The size in bytes of a stream of `bits` bits, once zero-filled to a whole byte.
 constexpr std::uint64_t StreamBytes(std::uint64_t bits) {
   return bits / 8 + (bits % 8 != 0 ? 1 : 0);
+}
+
+// The class whose stream, of `bits` bits per class, is the smallest in bytes; on a tie, the
+// smaller class. Always 0..63, and as a k the smallest of its class.
+constexpr int SmallestClass(const std::array<std::uint64_t, kExponentClasses>& bits) {
+  int best = 0;
+  for (int c = 1; c < kExponentClasses; ++c) {
+    if (StreamBytes(bits[static_cast<std::size_t>(c)]) <
+        StreamBytes(bits[static_cast<std::size_t>(best)])) {
+      best = c;
+    }
+  }
+  return best;
 }
 
 }  // namespace rlegolomb

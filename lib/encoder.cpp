@@ -599,17 +599,6 @@ RLEGOLOMB_TARGET_BMI void CountRunsBmi(rlegolomb_sizer* s, const std::uint8_t* i
   CountRunsBody(s, in, size);
 }
 
-int SmallestClass(const std::array<std::uint64_t, kExponentClasses>& bits) {
-  int best = 0;
-  for (int c = 1; c < kExponentClasses; ++c) {
-    if (StreamBytes(bits[static_cast<std::size_t>(c)]) <
-        StreamBytes(bits[static_cast<std::size_t>(best)])) {
-      best = c;
-    }
-  }
-  return best;
-}
-
 }  // namespace
 }  // namespace rlegolomb
 

@@ -224,7 +224,7 @@ Bytes ExpandBytes(const Bytes& stream) {
   BitFile* output = OpenOutputBitFile(outPath.c_str());
   EXPECT_NE(input, nullptr);
   EXPECT_NE(output, nullptr);
-  ExpandFile(input, output, 0, nullptr);
+  ExpandFile(input, output);
   EXPECT_FALSE(InputFailed(input));
   CloseInputBitFile(input);
   CloseBitFile(output);

@@ -7,14 +7,20 @@
 #include <rlegolomb.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,6 +127,30 @@ void WaitUntilRead(int pipe) {
   }
 }
 
+// Runs `sh` with `arguments` ("-c", a command line), with the program under test first in the
+// PATH as `rlegolomb`: for redirections, traps and limits that only a shell sets up.
+ProgramResult RunThroughShell(const std::vector<std::string>& arguments, RunOptions options) {
+  static const std::string folder = [] {
+    const std::string path = ScratchPath("bin");
+    std::filesystem::create_directories(path);
+    std::filesystem::remove(path + "/rlegolomb");
+    std::filesystem::create_symlink(kTool, path + "/rlegolomb");
+    return path;
+  }();
+  std::vector<std::string> withPath = arguments;
+  withPath.back() = "PATH=" + folder + ":$PATH; " + withPath.back();
+  options.underValgrindIfAsked = false;
+  return RunProgram("/bin/sh", withPath, options);
+}
+
+// The space saved as -v gives it: "98.0%".
+std::string SavedText(std::size_t compressed, std::size_t expanded) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%",
+                100.0 * (1.0 - static_cast<double>(compressed) / static_cast<double>(expanded)));
+  return text;
+}
+
 const std::string kTryHelp = "Try 'rlegolomb --help' for more information.\n";
 
 TEST(ToolCliTest, PipesCarryTheStreamsAndBytesOfTheFixedPrograms) {
@@ -143,8 +173,16 @@ TEST(ToolCliTest, PipesCarryTheStreamsAndBytesOfTheFixedPrograms) {
       arguments.push_back("--k=" + c.k);
     }
     ProgramResult result = RunProgram(kTool, arguments, {.stdinBytes = c.file->bytes});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "");
+    // A stream larger than its input is written all the same, with a warning.
+    if (stream.size() > c.file->bytes.size()) {
+      EXPECT_EQ(result.status, 2);
+      EXPECT_EQ(result.err, "rlegolomb: stdin: the stream is larger than the input (" +
+                                std::to_string(stream.size()) + " bytes against " +
+                                std::to_string(c.file->bytes.size()) + ")\n");
+    } else {
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(result.err, "");
+    }
     EXPECT_EQ(result.out, Text(stream));
 
     result = RunProgram(kTool, {"-d"}, {.stdinBytes = stream});
@@ -212,15 +250,18 @@ struct FolderCase {
   Files after;
   std::optional<Bytes> stdinBytes = std::nullopt;
   long long fileSizeLimit = -1;
+  // The arguments are those of sh, in whose PATH the program under test is `rlegolomb`.
+  bool throughShell = false;
 };
 
 void RunFolderCases(const std::vector<FolderCase>& cases) {
   for (const FolderCase& c : cases) {
     SCOPED_TRACE(c.title);
     const std::string folder = MakeFolder("case", c.before);
-    const ProgramResult result = RunProgram(
-        kTool, c.arguments,
-        {.fileSizeLimit = c.fileSizeLimit, .stdinBytes = c.stdinBytes, .workingDirectory = folder});
+    const RunOptions options{
+        .fileSizeLimit = c.fileSizeLimit, .stdinBytes = c.stdinBytes, .workingDirectory = folder};
+    const ProgramResult result = c.throughShell ? RunThroughShell(c.arguments, options)
+                                                : RunProgram(kTool, c.arguments, options);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.out, c.out);
     EXPECT_EQ(result.err, c.err);
@@ -302,12 +343,14 @@ TEST(ToolCliTest, NamesFilesByTheSuffixAndNeverOverwritesUnasked) {
        "",
        "",
        {{"a.rlg", s}}},
-      {"-f compresses FILE.rlg again",
+      {"-f compresses FILE.rlg again (a larger stream: a warning)",
        {{"a.rlg", s}},
        {"-f", "a.rlg"},
-       0,
+       2,
        "",
-       "",
+       "rlegolomb: a.rlg: the stream is larger than the input (" +
+           std::to_string(FixedCompress(s, "").size()) + " bytes against " +
+           std::to_string(s.size()) + ")\n",
        {{"a.rlg", s}, {"a.rlg.rlg", FixedCompress(s, "")}}},
       {"a folder is skipped: a warning",
        {{"d/", {}}},
@@ -349,7 +392,9 @@ TEST(ToolCliTest, NamesFilesByTheSuffixAndNeverOverwritesUnasked) {
        {"a", "missing", "b"},
        1,
        "",
-       "rlegolomb: missing: No such file or directory\n",
+       "rlegolomb: missing: No such file or directory\n"
+       "rlegolomb: b: the stream is larger than the input (" +
+           std::to_string(t.size()) + " bytes against " + std::to_string(y.size()) + ")\n",
        {{"a", x}, {"a.rlg", s}, {"b", y}, {"b.rlg", t}}},
       {"--rm removes the source once the output is in place",
        {{"a", x}},
@@ -380,20 +425,82 @@ TEST(ToolCliTest, NamesFilesByTheSuffixAndNeverOverwritesUnasked) {
        Text(x),
        "",
        {{"a.rlg", s}}},
-      {"--rm keeps the source written to a device",
+      {"a device named as the output is refused, even with -f; the source is kept",
        {{"a.rlg", s}},
-       {"-d", "--rm", "-o", "/dev/null", "a.rlg"},
-       0,
+       {"-d", "-f", "--rm", "-o", "/dev/null", "a.rlg"},
+       1,
        "",
-       "",
+       "rlegolomb: /dev/null: is not a regular file; not overwritten\n",
        {{"a.rlg", s}}},
       {"-v reports k and the sizes",
        {{"f8", {0xF8}}},
        {"-v", "f8"},
+       2,
+       "",
+       "rlegolomb: f8: k = 1 (chosen): 1 bytes in, 2 bytes out (-100.0% saved), to f8.rlg\n"
+       "rlegolomb: f8: the stream is larger than the input (2 bytes against 1)\n",
+       {{"f8", {0xF8}}, {"f8.rlg", {0x01, 0xED}}}},
+      {"-v says the space saved, as gzip -v does",
+       {{"a", x}},
+       {"-v", "--k=" + std::to_string(s[0]), "a"},
        0,
        "",
-       "rlegolomb: f8: k = 1 (chosen): 1 bytes in, 2 bytes out, to f8.rlg\n",
-       {{"f8", {0xF8}}, {"f8.rlg", {0x01, 0xED}}}},
+       "rlegolomb: a: k = " + std::to_string(s[0]) + ": 1024 bytes in, " +
+           std::to_string(s.size()) + " bytes out (" + SavedText(s.size(), 1024) +
+           " saved), to a.rlg\n",
+       {{"a", x}, {"a.rlg", s}}},
+      {"-dv too",
+       {{"a.rlg", s}},
+       {"-dv", "a.rlg"},
+       0,
+       "",
+       "rlegolomb: a.rlg: k = " + std::to_string(s[0]) + ": " + std::to_string(s.size()) +
+           " bytes in, 1024 bytes out (" + SavedText(s.size(), 1024) + " saved), to a\n",
+       {{"a.rlg", s}, {"a", x}}},
+  });
+}
+
+// Files past the sizes where the block paths change course: measured in two halves on two
+// threads (4 MiB and more), expanded in many output blocks handed to the writer thread, blocks of
+// long runs among them (written on the decoding thread), and a write refused in the middle.
+TEST(ToolCliTest, LargeFilesGiveTheStreamsAndBytesOfTheFixedPrograms) {
+  BitStream stream;
+  std::uint64_t state = 18;
+  std::uint32_t value = 1;
+  while (stream.bytes.size() < (std::size_t{5} << 20)) {
+    // Mostly short runs; every 64th run 40 000 to 2 000 000 bits long.
+    const std::uint64_t pick = NextRandom(&state);
+    const std::uint64_t length =
+        pick % 64 == 0 ? 40000 + (pick >> 8) % 1960000 : 1 + (pick >> 8) % 300;
+    PutRun(&stream, value, length);
+    value ^= 1;
+  }
+  const Bytes& data = stream.bytes;
+  const Bytes expected = FixedCompress(data, "");
+  RunFolderCases({
+      {"k chosen from two halves",
+       {{"a", data}},
+       {"a"},
+       0,
+       "",
+       "",
+       {{"a", data}, {"a.rlg", expected}}},
+      {"expanded through the writer thread",
+       {{"a.rlg", expected}},
+       {"-d", "a.rlg"},
+       0,
+       "",
+       "",
+       {{"a.rlg", expected}, {"a", data}}},
+      {"a write refused in the middle leaves nothing",
+       {{"a.rlg", expected}},
+       {"-d", "--no-sparse", "a.rlg"},
+       1,
+       "",
+       "rlegolomb: a: write error: File too large\n",
+       {{"a.rlg", expected}},
+       std::nullopt,
+       3 << 20},
   });
 }
 
@@ -538,13 +645,16 @@ TEST(ToolCliTest, FailedWritesAndReadsLeaveNoOutput) {
        {{"z.rlg", zeros}},
        std::nullopt,
        8192},
-      {"a full device",
+      {"a full device, as standard output",
        {{"a.rlg", s}},
-       {"-d", "-o", "/dev/full", "a.rlg"},
+       {"-c", "rlegolomb -dc a.rlg > /dev/full"},
        1,
        "",
-       "rlegolomb: /dev/full: write error: No space left on device\n",
-       {{"a.rlg", s}}},
+       "rlegolomb: stdout: write error: No space left on device\n",
+       {{"a.rlg", s}},
+       std::nullopt,
+       -1,
+       true},
       {"a folder it cannot write in",
        {{"a.rlg", s}},
        {"-d", "-o", "missing/a", "a.rlg"},
@@ -586,11 +696,27 @@ TEST(ToolCliTest, NewFilesKeepTheSourceModeAndTimes) {
 
 // Holds the run at a known point: half of the stream is written to its standard input, then the
 // signal is sent once the temporary output file exists (the program blocks waiting for the rest).
+// Every signal whose default action ends the process removes the temporary file and then ends it
+// as the signal would (a signal that dumps core too; the shell that starts the program allows no
+// core file). A signal ignored on entry, as `nohup` or a shell's `trap ''` leave it, stays
+// ignored: the run goes on to the end.
 TEST(ToolCliTest, ASignalLeavesNoOutputAndNoTemporaryFile) {
   const Bytes& s = DataStream();
   const Bytes old = {'o', 'l', 'd'};
-  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(strsignal(signalNumber));
+  struct Case {
+    int signalNumber;
+    bool ignoredOnEntry;
+  };
+  std::vector<Case> cases;
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXCPU, SIGALRM, SIGUSR1,
+                                 SIGUSR2, SIGVTALRM, SIGPROF, SIGIO, SIGPWR, SIGRTMIN + 2}) {
+    cases.push_back({signalNumber, false});
+  }
+  cases.push_back({SIGUSR1, true});
+  cases.push_back({SIGHUP, true});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.signalNumber)) +
+                 (c.ignoredOnEntry ? ", ignored on entry" : ""));
     const std::string folder = MakeFolder("signal", {{"out", old}});
     bool sawTemporaryFile = false;
     const auto interrupt = [&](pid_t child, int stdinPipe) {
@@ -602,15 +728,235 @@ TEST(ToolCliTest, ASignalLeavesNoOutputAndNoTemporaryFile) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
-      kill(child, signalNumber);
+      kill(child, c.signalNumber);
+      if (c.ignoredOnEntry) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const std::size_t rest = s.size() - s.size() / 2;
+        ASSERT_EQ(write(stdinPipe, s.data() + s.size() / 2, rest), static_cast<ssize_t>(rest));
+      }
     };
-    const ProgramResult result = RunProgram(
-        kTool, {"-d", "-f", "-o", "out"}, {.whileRunning = interrupt, .workingDirectory = folder});
+    const std::string trap =
+        c.ignoredOnEntry ? "trap '' " + std::to_string(c.signalNumber) + "; " : "";
+    const ProgramResult result =
+        RunThroughShell({"-c", "ulimit -c 0; " + trap + "exec rlegolomb -d -f -o out"},
+                        {.whileRunning = interrupt, .workingDirectory = folder});
     EXPECT_TRUE(sawTemporaryFile);
-    EXPECT_EQ(result.status, 128 + signalNumber);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(FolderContents(folder), (Files{{"out", old}}));
+    if (c.ignoredOnEntry) {
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(FolderContents(folder), (Files{{"out", Data()}}));
+    } else {
+      EXPECT_EQ(result.status, 128 + c.signalNumber);
+      EXPECT_EQ(FolderContents(folder), (Files{{"out", old}}));
+    }
   }
+}
+
+// For runs that used to hang: returns once the child has ended, or kills it after 20 seconds so
+// that a hang fails the test (status 128 + SIGKILL) instead of stalling the suite.
+void EndsSoon(pid_t child, int /*stdinPipe*/) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::chrono::steady_clock::now() < deadline) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+        info.si_pid != 0) {
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(child, SIGKILL);
+}
+
+// The type of what is at `path` (not followed), or 0 when nothing is.
+mode_t TypeAt(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 ? (status.st_mode & S_IFMT) : 0;
+}
+
+// Runs `command` as user 65534 (nobody), with no groups: the other user of a shared folder.
+bool RunAsOtherUser(const std::vector<std::string>& command) {
+  std::vector<std::string> arguments = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+  arguments.insert(arguments.end(), command.begin(), command.end());
+  return RunProgram("/usr/bin/setpriv", arguments, {.underValgrindIfAsked = false}).status == 0;
+}
+
+// In a sticky folder anyone may write in (as /tmp), another user puts a FIFO (with a reader
+// waiting on it) or a link to a device under the name an output is about to take. Nothing may be
+// written into it, with or without -f: the run is refused at once and the FIFO gets no byte.
+TEST(ToolCliTest, ATargetThatIsNotARegularFileIsNeverWrittenInto) {
+  if (access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "setpriv is missing: no second user";
+  }
+  char pattern[] = "/tmp/rlegolomb-shared-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string shared = pattern;
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string refused = ": is not a regular file; not overwritten\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string target;  // made by the other user
+    bool fifo;           // a FIFO; otherwise a link to /dev/null
+  };
+  const std::vector<Case> cases = {
+      {{"-d", "report.rlg"}, "report", true},
+      {{"-d", "-f", "report.rlg"}, "report", true},
+      {{"-d", "-o", "report", "report.rlg"}, "report", true},
+      {{"-d", "-f", "-o", "copy", "report.rlg"}, "copy", true},
+      {{"--k=3", "data"}, "data.rlg", true},
+      {{"-f", "--k=3", "data"}, "data.rlg", true},
+      {{"-d", "-f", "report.rlg"}, "report", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments) + (c.fifo ? ", a FIFO" : ", a link to /dev/null"));
+    for (const auto& entry : std::filesystem::directory_iterator(shared)) {
+      std::filesystem::remove_all(entry.path());
+    }
+    WriteFileBytes(shared + "/report.rlg", DataStream());
+    WriteFileBytes(shared + "/data", Data());
+    const std::string target = shared + "/" + c.target;
+    ASSERT_TRUE(c.fifo ? RunAsOtherUser({"mkfifo", target})
+                       : RunAsOtherUser({"ln", "-s", "/dev/null", target}));
+    // The other user's reader, waiting.
+    const int reader = c.fifo ? open(target.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+    ASSERT_EQ(reader >= 0, c.fifo);
+    RunOptions options{.whileRunning = EndsSoon, .workingDirectory = shared};
+    const ProgramResult result = RunProgram(kTool, c.arguments, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "rlegolomb: " + c.target + refused);
+    EXPECT_EQ(TypeAt(target), c.fifo ? S_IFIFO : S_IFLNK);
+    if (c.fifo) {
+      char byte = 0;
+      EXPECT_LE(read(reader, &byte, 1), 0) << "the FIFO received data";
+      close(reader);
+    }
+    EXPECT_EQ(ReadFileBytes(shared + "/report.rlg"), DataStream());
+    EXPECT_EQ(ReadFileBytes(shared + "/data"), Data());
+  }
+  std::filesystem::remove_all(shared);
+}
+
+// --rm removes a source only when it is a regular file: a FIFO, a device node or a symbolic link
+// named as the source is kept, with a warning; the output is written all the same.
+TEST(ToolCliTest, RmRemovesOnlyRegularFiles) {
+  const Bytes& x = Data();
+  const Bytes stream = FixedCompress(x, "3");
+  const Bytes empty = FixedCompress({}, "3");
+  const std::string notRemoved = ": is not a regular file; not removed\n";
+  struct Case {
+    std::string title;
+    std::string source;
+    std::function<bool(const std::string&)> make;  // makes the source at the path given
+    mode_t type;
+    std::function<void(pid_t, int)> whileRunning;
+    int status;
+    std::string err;
+    Bytes written;  // what SOURCE.rlg holds
+  };
+  std::string fifo;
+  const std::vector<Case> cases = {
+      {"a FIFO", "ff",
+       [&fifo](const std::string& path) {
+         fifo = path;
+         return mkfifo(path.c_str(), 0600) == 0;
+       },
+       S_IFIFO,
+       // The FIFO's writer: gives the data once the program has opened it for reading (and
+       // gives up after 20 seconds if it never does).
+       [&fifo, &x](pid_t, int) {
+         int writer = -1;
+         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         while (writer < 0 && std::chrono::steady_clock::now() < deadline) {
+           writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // ENXIO until a reader comes
+           std::this_thread::sleep_for(std::chrono::milliseconds(writer < 0 ? 5 : 0));
+         }
+         ASSERT_GE(writer, 0);
+         ASSERT_EQ(fcntl(writer, F_SETFL, 0), 0);
+         ASSERT_EQ(write(writer, x.data(), x.size()), static_cast<ssize_t>(x.size()));
+         close(writer);
+       },
+       2, "rlegolomb: ff" + notRemoved, stream},
+      {"a character device (as /dev/null)", "n",
+       [](const std::string& path) {
+         return mknod(path.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+       },
+       S_IFCHR, EndsSoon, 2,
+       "rlegolomb: n: the stream is larger than the input (" + std::to_string(empty.size()) +
+           " bytes against 0)\nrlegolomb: n" + notRemoved,
+       empty},
+      {"a symbolic link to a regular file", "link",
+       [](const std::string& path) {
+         std::error_code error;
+         std::filesystem::create_symlink("data", path, error);
+         return !error;
+       },
+       S_IFLNK, EndsSoon, 2, "rlegolomb: link" + notRemoved, stream},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.title);
+    const std::string folder = MakeFolder("rm", {{"data", x}});
+    const std::string source = folder + "/" + c.source;
+    if (!c.make(source)) {
+      ADD_FAILURE() << "cannot make " << source << ": " << std::strerror(errno);
+      continue;
+    }
+    const ProgramResult result =
+        RunProgram(kTool, {"-f", "--rm", "--k=3", c.source},
+                   {.whileRunning = c.whileRunning, .workingDirectory = folder});
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(TypeAt(source), c.type);
+    EXPECT_EQ(ReadFileBytes(source + ".rlg"), c.written);
+    EXPECT_EQ(ReadFileBytes(folder + "/data"), x);
+  }
+}
+
+// A FIFO named as FILE is skipped at once, without -f, -c or -o: opening it would wait for a
+// writer that may never come (a FIFO among the files of `rlegolomb *`, say).
+TEST(ToolCliTest, AFifoNamedAsAFileIsSkippedAtOnce) {
+  const Bytes& x = Data();
+  const std::string ignored = ": is not a regular file -- ignored\n";
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string err;
+    std::vector<std::string> written;  // regular files the run leaves besides "a"
+  };
+  const std::vector<Case> cases = {
+      {{"ff"}, "rlegolomb: ff" + ignored, {}},
+      {{"-d", "x.rlg"}, "rlegolomb: x.rlg" + ignored, {}},
+      {{"a", "ff", "x.rlg"}, "rlegolomb: ff" + ignored + "rlegolomb: x.rlg" + ignored, {"a.rlg"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Joined(c.arguments));
+    const std::string folder = MakeFolder("fifo", {{"a", x}});
+    ASSERT_EQ(mkfifo((folder + "/ff").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo((folder + "/x.rlg").c_str(), 0600), 0);
+    const ProgramResult result =
+        RunProgram(kTool, c.arguments, {.whileRunning = EndsSoon, .workingDirectory = folder});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, c.err);
+    std::vector<std::string> regular;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.is_regular_file() && entry.path().filename() != "a") {
+        regular.push_back(entry.path().filename().string());
+      }
+    }
+    EXPECT_EQ(regular, c.written);
+    EXPECT_EQ(TypeAt(folder + "/ff"), S_IFIFO);
+  }
+}
+
+// --max-output on a standard output that is a regular file, expanded with holes: the file holds
+// exactly the first SIZE bytes, the zeros skipped at its end included.
+TEST(ToolCliTest, MaxOutputLeavesExactlySizeBytesOnASeekableStandardOutput) {
+  const std::string folder = MakeFolder("stdout-limit", {});
+  const ProgramResult result = RunThroughShell({"-c",
+                                                "truncate -s 64M z && rlegolomb --k=30 z && "
+                                                "rlegolomb -dc --sparse --max-output=1M z.rlg > o"},
+                                               {.workingDirectory = folder});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "rlegolomb: z.rlg: expands to more than 1048576 bytes (--max-output); stopped\n");
+  EXPECT_TRUE(ReadFileBytes(folder + "/o") == Bytes(1 << 20, 0));
 }
 
 // 32 MiB: 8 ones, zeros, 8 ones in the middle, zeros to the end (so the file ends in a hole).
@@ -754,6 +1100,8 @@ TEST(ToolCliTest, BadCommandLinesTouchNothing) {
       {{"--max-output=18446744073709551616", "a"},
        "rlegolomb: invalid size '18446744073709551616" + badSize + kTryHelp},
       {{"-c", "-o", "b", "a"}, "rlegolomb: -c and -o cannot be used together\n" + kTryHelp},
+      {{"-o", "", "a"}, "rlegolomb: empty output name\n" + kTryHelp},
+      {{"-d", "--output=", "a.rlg"}, "rlegolomb: empty output name\n" + kTryHelp},
       {{"-o", "b", "a", "a"}, "rlegolomb: -o takes one input file\n" + kTryHelp},
       {{"-c", "a", "a"}, "rlegolomb: cannot compress several inputs to one standard output\n"},
       {{"-", "-"}, "rlegolomb: cannot compress several inputs to one standard output\n"},
@@ -814,6 +1162,24 @@ TEST(ToolCliTest, HelpAndVersionGoToStandardOutput) {
   EXPECT_EQ(result.out.rfind("Usage: rlegolomb [OPTION]... [FILE]...\n", 0), 0u) << result.out;
   EXPECT_NE(result.out.find("--max-output=SIZE"), std::string::npos);
   EXPECT_EQ(result.err, "");
+  // Every option's text starts in the one column, on the option's line or on the next one.
+  constexpr std::size_t kColumn = 23;
+  std::istringstream lines(result.out);
+  std::string line;
+  bool textDue = false;
+  while (std::getline(lines, line)) {
+    SCOPED_TRACE(line);
+    if (textDue) {
+      EXPECT_EQ(line.find_first_not_of(' '), kColumn);
+      textDue = false;
+    } else if (line.rfind("  -", 0) == 0 || line.rfind("      --", 0) == 0) {
+      const std::size_t gap = line.find("  ", line.find_first_not_of(' '));
+      textDue = gap == std::string::npos;
+      if (!textDue) {
+        EXPECT_EQ(line.find_first_not_of(' ', gap), kColumn);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // once per byte, through the buffered getc and putc.
 #include "bitfile/bitfile.h"
 
+#include <cassert>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -24,7 +26,6 @@ BitFile* OpenBitFile(const char* name, const char* mode) {
   }
   file->mask = 0x80;
   file->buffer = 0;
-  file->count = 0;
   return file;
 }
 
@@ -160,6 +161,42 @@ void OutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size) {
   if (!TryOutputBytes(file, bytes, size)) {
     FatalError("Fatal error in OutputBit!\n");
   }
+}
+
+void OutputBlock(BitFile* file, const std::uint8_t* bytes, std::size_t size) {
+  if (size != 0 && std::fwrite(bytes, 1, size, file->stream) != size) {
+    FatalError("Fatal error in OutputBit!\n");
+  }
+}
+
+int BitFileDescriptor(const BitFile* file) {
+  return fileno(file->stream);
+}
+
+bool InputAtFirstByte(const BitFile* file) {
+  return std::ftell(file->stream) == 0;
+}
+
+bool SeekInputBitFile(BitFile* file, std::uint64_t offset) {
+  return offset <= static_cast<std::uint64_t>(LONG_MAX) &&
+         std::fseek(file->stream, static_cast<long>(offset), SEEK_SET) == 0;
+}
+
+bool AtByteBoundary(const BitFile* file) {
+  return file->mask == 0x80;
+}
+
+void KeepPartialByte(BitFile* file, std::uint8_t byte, int pendingBits) {
+  assert(file->mask == 0x80 && pendingBits >= 1 && pendingBits <= 7);
+  assert((byte & (0xFFu >> pendingBits)) == 0);
+  file->buffer = byte;
+  file->mask = static_cast<std::uint8_t>(0x80u >> pendingBits);
+}
+
+void MarkInputEnded(BitFile* file, int bitsTaken) {
+  assert(bitsTaken == 0 || bitsTaken == 1);
+  file->buffer = EOF;
+  file->mask = static_cast<std::uint8_t>(0x80u >> bitsTaken);
 }
 
 bool InputEnded(const BitFile* file) {

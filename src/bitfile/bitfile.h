@@ -7,8 +7,10 @@
 
 // One open file, read or written a bit at a time. A record is opened either for reading
 // (OpenInputBitFile; used with InputBit, InputBits, InputEnded, InputFailed, RewindInputBitFile,
-// CloseInputBitFile) or for writing (OpenOutputBitFile; used with OutputBit, OutputBits,
-// CloseBitFile), never both.
+// CloseInputBitFile, and by the block paths with InputBytes, SeekInputBitFile, MarkInputEnded)
+// or for writing (OpenOutputBitFile; used with OutputBit, OutputBits, CloseBitFile, and by the
+// block paths with OutputBytes, OutputBlock, KeepPartialByte), never both. Only these operations
+// touch the fields.
 //
 // Bits are packed most significant first: the first bit of a byte is its bit 7 (0x80), the eighth
 // its bit 0 (0x01).
@@ -23,8 +25,6 @@ struct BitFile {
   // are 0. Reading: the last value fetched, a byte 0..255, or -1 (EOF) when the fetch found no
   // byte, which makes every bit read from it a 1.
   std::int32_t buffer;
-  // Set to 0 on opening; kept for the record's layout, read and changed by nothing.
-  std::int32_t count;
 };
 
 // Opens `name` for reading ("rb"). Returns null, with nothing allocated or printed, when the record
@@ -89,6 +89,36 @@ void OutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size);
 // of the stream (so the same bytes reached the file). For a caller that must end the process
 // itself, from another thread than the one that writes.
 bool TryOutputBytes(BitFile* file, const std::uint8_t* bytes, std::size_t size);
+
+// Writes `size` whole bytes for a record with no bits pending in one block write of the stream;
+// a refused write ends the process through FatalError with "Fatal error in OutputBit!\n". Unlike
+// OutputBytes, the stream may write the block straight through rather than a buffer at a time.
+void OutputBlock(BitFile* file, const std::uint8_t* bytes, std::size_t size);
+
+// The descriptor under the record's stream, for reads that leave the stream's position alone.
+int BitFileDescriptor(const BitFile* file);
+
+// True when a record opened for reading has fetched nothing yet (its stream is at offset 0).
+bool InputAtFirstByte(const BitFile* file);
+
+// Moves a record opened for reading, at a byte boundary, to byte `offset` of its file; false when
+// the stream cannot seek there. The record's fields are left alone.
+bool SeekInputBitFile(BitFile* file, std::uint64_t offset);
+
+// True when the record stands at a byte boundary (`mask` 0x80): no bits pending when writing, a
+// byte to fetch for the next bit when reading. The block paths work only from there.
+bool AtByteBoundary(const BitFile* file);
+
+// Leaves `pendingBits` (1..7) bits pending in a record opened for writing and at a byte boundary:
+// the high `pendingBits` bits of `byte` (its lower bits must be 0), as `pendingBits` calls of
+// OutputBit would. For a block path that hands whole bytes to the stream and the last partial one
+// to CloseBitFile.
+void KeepPartialByte(BitFile* file, std::uint8_t byte, int pendingBits);
+
+// Leaves a record opened for reading, whose stream a block path has read to its end, as the bit
+// reader leaves it after `bitsTaken` (0 or 1) bit reads from the fetch that found no byte:
+// `buffer` EOF and `mask` 0x80 shifted right by `bitsTaken`.
+void MarkInputEnded(BitFile* file, int bitsTaken);
 
 // Writes the bits of `code` selected by the width rule as the characters '0' and '1', most
 // significant first, to `stream`; no separator and no line end. Write errors are ignored.

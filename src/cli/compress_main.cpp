@@ -3,34 +3,12 @@
 #include <cstdio>
 
 #include "bitfile/bitfile.h"
-#include "fatal/fatal_error.h"
 #include "cli/open_files.h"
+#include "cli/parse_exponent.h"
 #include "cli/usage.h"
 #include "compress/compress.h"
+#include "fatal/fatal_error.h"
 #include "rlegolomb.h"
-
-namespace {
-
-// Reads a header value k: one or more decimal digits, nothing else (no sign, no blank, no
-// exponent), with a value from 0 to 255. Returns -1 for anything else.
-int ParseExponent(const char* text) {
-  if (*text == '\0') {
-    return -1;
-  }
-  int value = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9') {
-      return -1;
-    }
-    value = value * 10 + (*c - '0');
-    if (value > 255) {
-      return -1;
-    }
-  }
-  return value;
-}
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
   EnsureStandardDescriptorsOpen();

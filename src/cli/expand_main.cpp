@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
   const OpenFiles files = OpenFilesOrExit(argv[1], argv[2]);
   std::printf("\nExpanding %s to %s\n", argv[1], argv[2]);
   std::printf("Using %s\n", RLEGOLOMB_METHOD_NAME);
-  ExpandFile(files.input, files.output, argc - 3, argv + 3);
+  ExpandFile(files.input, files.output);
   ExitIfReadFailed(files.input, argv[1]);
   CloseInputBitFile(files.input);
   CloseBitFile(files.output);

@@ -7,26 +7,17 @@
 #include <cstdint>
 
 #include "bitfile/bitfile.h"
+#include "blocks/measure_halves.h"
 #include "code_rules.h"
 
 using rlegolomb::ExponentClass;
 using rlegolomb::kExponentClasses;
 using rlegolomb::StreamBytes;
 
-// The block size of the block paths: large enough that a read or a write costs little next to the
-// work on its bytes, small enough that memory use stays flat.
-inline constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
-// A regular file of at least this many bytes is measured in two halves at once, on two threads,
-// cut where a run starts near its middle.
-inline constexpr std::uint64_t kSplitMeasureBytes = std::uint64_t{4} << 20;
-
-// What the stream of a file would take at each k, counted exactly by one pass over the file.
-struct StreamSizes {
-  // Per class: header, first value and every run code, in bits (the zero fill not included).
-  std::array<std::uint64_t, kExponentClasses> bits;
-  // The size of the input, in bytes.
-  std::uint64_t inputBytes;
-};
+// What the stream of a file would take at each k, counted exactly by one pass over the file: per
+// class, header, first value and every run code, in bits (the zero fill not included), and the
+// size of the input in bytes.
+using StreamSizes = MeasuredSizes;
 
 // What CompressFile wrote.
 struct CompressResult {
@@ -42,8 +33,11 @@ struct CompressResult {
 // Runs MeasureStreamsFast, or MeasureStreamsSimple in a build with RLEG_FORCE_SIMPLE_PATH.
 StreamSizes MeasureStreams(BitFile* input);
 
-// The k whose stream is the smallest in bytes; on a tie, the smaller k. Always 0..63.
-int ChooseExponent(const StreamSizes& sizes);
+// The k whose stream is the smallest in bytes; on a tie, the smaller k. Always 0..63. The
+// library's rule, the one its sizer chooses by.
+inline int ChooseExponent(const StreamSizes& sizes) {
+  return rlegolomb::SmallestClass(sizes.bits);
+}
 
 // Writes the stream of `input` (opened for reading, at its first bit) to `output` (opened for
 // writing) with header value `k` (0..255): k in 8 bits, the first bit of the input (0 for an empty

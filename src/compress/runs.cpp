@@ -8,7 +8,7 @@ namespace {
 // that fetches a byte can meet the end (`mask` is 0x80 before it, see BitFile), so the stream's
 // indicators are asked once per byte, not once per bit.
 int ReadBit(RunReader* reader) {
-  const bool fetches = reader->input->mask == 0x80;
+  const bool fetches = AtByteBoundary(reader->input);
   const int bit = InputBit(reader->input);
   if (fetches && InputEnded(reader->input)) {
     return -1;

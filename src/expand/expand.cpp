@@ -5,7 +5,7 @@
 
 #include "format.h"
 
-void ExpandFile(BitFile* input, BitFile* output, int /*argumentCount*/, char** /*arguments*/) {
+void ExpandFile(BitFile* input, BitFile* output) {
 #if defined(RLEG_FORCE_SIMPLE_PATH)
   ExpandFileSimple(input, output);
 #elif defined(RLEG_WRITER_THREAD)

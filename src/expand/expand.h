@@ -12,12 +12,11 @@
 //
 // The stream ends where the input ends: a quotient that runs into the end ends the expansion, and a
 // run whose remainder is cut off by the end is dropped. A read error ends it the same way; the
-// caller asks InputFailed to tell the two apart. `argumentCount` and `arguments` are the
-// command-line arguments after the two file names; they are ignored. Closes neither file.
+// caller asks InputFailed to tell the two apart. Closes neither file.
 //
 // Runs ExpandFileOverlapped; ExpandFileFast in a build with RLEG_WRITER_THREAD off;
 // ExpandFileSimple in a build with RLEG_FORCE_SIMPLE_PATH.
-void ExpandFile(BitFile* input, BitFile* output, int argumentCount, char** arguments);
+void ExpandFile(BitFile* input, BitFile* output);
 
 // The same expansion a bit at a time through InputBit, InputBits and OutputBit: the reference
 // that ExpandFileFast must match in every observable.

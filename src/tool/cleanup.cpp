@@ -15,7 +15,38 @@ namespace {
 volatile sig_atomic_t gRegistered = 0;
 char gTemporaryPath[PATH_MAX];
 
-constexpr int kHandledSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// The signals sent to end a process, whose default action does so: gzip's list and the rest of
+// its kind. SIGXFSZ is not among them: it is ignored, so that a write past the file size limit
+// fails and is reported (see InstallCleanupHandlers). The signals of a fault (SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL, SIGABRT, ...) and SIGQUIT are left alone: they come with a core dump to look at.
+constexpr int kNamedSignals[] = {
+    SIGHUP,    SIGINT, SIGPIPE, SIGTERM, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+#if defined(SIGPOLL)
+    SIGPOLL,
+#elif defined(SIGIO)
+    SIGIO,
+#endif
+#if defined(SIGPWR)
+    SIGPWR,
+#endif
+#if defined(SIGSTKFLT)
+    SIGSTKFLT,
+#endif
+};
+
+// Calls `use` for every handled signal: the named ones, then the real-time ones (their default
+// action ends the process too).
+template <typename Use>
+void ForEachHandledSignal(Use use) {
+  for (const int signalNumber : kNamedSignals) {
+    use(signalNumber);
+  }
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+  for (int signalNumber = SIGRTMIN; signalNumber <= SIGRTMAX; ++signalNumber) {
+    use(signalNumber);
+  }
+#endif
+}
 
 extern "C" void RemoveTemporaryFileAndDie(int signalNumber) {
   if (gRegistered != 0) {
@@ -29,26 +60,27 @@ extern "C" void RemoveTemporaryFileAndDie(int signalNumber) {
 sigset_t HandledSet() {
   sigset_t set;
   sigemptyset(&set);
-  for (const int signalNumber : kHandledSignals) {
-    sigaddset(&set, signalNumber);
-  }
+  ForEachHandledSignal([&set](int signalNumber) { sigaddset(&set, signalNumber); });
   return set;
 }
 
 }  // namespace
 
 void InstallCleanupHandlers() {
-  for (const int signalNumber : kHandledSignals) {
+  const sigset_t handled = HandledSet();
+  ForEachHandledSignal([&handled](int signalNumber) {
+    // A signal ignored on entry (as nohup ignores SIGHUP) stays ignored; one that cannot be asked
+    // about is left alone.
     struct sigaction current {};
-    if (sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
-      continue;
+    if (sigaction(signalNumber, nullptr, &current) != 0 || current.sa_handler == SIG_IGN) {
+      return;
     }
     struct sigaction action {};
     action.sa_handler = RemoveTemporaryFileAndDie;
     action.sa_flags = static_cast<int>(SA_RESETHAND);
-    action.sa_mask = HandledSet();
+    action.sa_mask = handled;
     sigaction(signalNumber, &action, nullptr);
-  }
+  });
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGXFSZ, &ignore, nullptr);

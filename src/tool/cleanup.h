@@ -4,10 +4,12 @@
 
 #include <signal.h>
 
-// Installs the handler for SIGINT, SIGTERM, SIGHUP and SIGPIPE (each left alone when it is
-// ignored at start, as under nohup): it removes the registered temporary file, if any, and lets
-// the signal end the process as it would have. SIGXFSZ is ignored, so that a write past the file
-// size limit fails with EFBIG and is reported like any refused write.
+// Installs the handler for every signal sent to end a process whose default action does so
+// (SIGHUP, SIGINT, SIGPIPE, SIGTERM, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+// SIGPOLL, SIGPWR, SIGSTKFLT and the real-time signals, where defined), each left alone when it is
+// ignored at start, as under nohup: it removes the registered temporary file, if any, and lets the
+// signal end the process as it would have. SIGXFSZ is ignored, so that a write past the file size
+// limit fails with EFBIG and is reported like any refused write.
 void InstallCleanupHandlers();
 
 // Holds the handled signals back for its lifetime, so that a file created under it is registered

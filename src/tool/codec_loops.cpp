@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "code_rules.h"
 #include "tool/cleanup.h"
 
 namespace {
@@ -51,22 +51,43 @@ int CreateNamelessFile(const Input& input, Reporter& reporter) {
   return fd;
 }
 
-bool WriteWhole(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd, data, size);
-    if (written < 0 && errno == EINTR) {
-      continue;
+// The reads of a measuring pass: whole blocks but at the end (a pipe or a slow disk may give less
+// at a time), with the progress line kept up to date and, for a pipe, the copy written on the way.
+struct MeasuredInput {
+  Input* input;
+  Reporter* reporter;
+  int copy;  // the nameless copy of a pipe, or -1
+  std::uint64_t bytesIn;
+  bool failed;  // a read or the copy failed, and was reported
+};
+
+std::size_t ReadMeasuredBlock(void* source, std::uint8_t* bytes, std::size_t size) {
+  auto* measured = static_cast<MeasuredInput*>(source);
+  std::size_t filled = 0;
+  while (filled < size && !measured->failed) {
+    const long got =
+        ReadInput(*measured->input, bytes + filled, size - filled, *measured->reporter);
+    if (got <= 0) {
+      measured->failed = got < 0;
+      break;
     }
-    if (written <= 0) {
-      if (written == 0) {
-        errno = ENOSPC;
-      }
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
+    filled += static_cast<std::size_t>(got);
   }
-  return true;
+  if (measured->copy >= 0 && !measured->failed && !WriteWhole(measured->copy, bytes, filled)) {
+    measured->reporter->EndProgress();
+    measured->reporter->Error(measured->input->name.c_str(),
+                              "cannot write its temporary copy to choose k: %s (give --k=N)",
+                              std::strerror(errno));
+    measured->failed = true;
+  }
+  measured->bytesIn += filled;
+  measured->reporter->UpdateProgress(measured->bytesIn, 0);
+  return measured->failed ? 0 : filled;
+}
+
+bool SeekMeasured(void* source, std::uint64_t offset) {
+  auto* measured = static_cast<MeasuredInput*>(source);
+  return lseek(measured->input->fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
 }  // namespace
@@ -86,30 +107,20 @@ bool ChooseK(Input& input, Buffers& buffers, Reporter& reporter, int* k) {
     }
   }
   reporter.BeginProgress(input.name, false);
-  std::uint64_t bytesIn = 0;
-  for (;;) {
-    const long got = ReadInput(input, buffers.in, Buffers::kSize, reporter);
-    if (got < 0) {
-      reporter.EndProgress();
-      return false;
-    }
-    if (got == 0) {
-      break;
-    }
-    const auto size = static_cast<std::size_t>(got);
-    rlegolomb_sizer_update(sizer.get(), buffers.in, size);
-    if (copy.Get() >= 0 && !WriteWhole(copy.Get(), buffers.in, size)) {
-      reporter.EndProgress();
-      reporter.Error(input.name.c_str(),
-                     "cannot write its temporary copy to choose k: %s (give --k=N)",
-                     std::strerror(errno));
-      return false;
-    }
-    bytesIn += size;
-    reporter.UpdateProgress(bytesIn, 0);
+  MeasuredInput measured{&input, &reporter, copy.Get(), 0, false};
+  const HalvesInput halves{input.fd, ReadMeasuredBlock, SeekMeasured, &measured};
+  // Halves only from the start of a regular file, as the fixed compressor measures.
+  MeasuredSizes sizes{};
+  if (start != 0 ||
+      !MeasureInHalves(halves, sizer.get(), buffers.CompressionInput(), buffers.CompressionOutput(),
+                       kBlockBytes, kSplitMeasureBytes, &sizes)) {
+    sizes = MeasureInOnePass(halves, sizer.get(), buffers.CompressionInput(), kBlockBytes);
   }
   reporter.EndProgress();
-  *k = rlegolomb_sizer_choose_k(sizer.get());
+  if (measured.failed) {
+    return false;
+  }
+  *k = rlegolomb::SmallestClass(sizes.bits);
   if (copy.Get() >= 0) {
     input.fd = copy.Get();
     input.owned = std::move(copy);
@@ -124,34 +135,16 @@ bool ChooseK(Input& input, Buffers& buffers, Reporter& reporter, int* k) {
 
 namespace {
 
-// Reads `input` to its end and passes it, piece by piece, through `step` (a stream call of the
-// library: rlegolomb_encode or rlegolomb_decode on one object) into the output buffer, whose bytes
-// go to `output` (nowhere when it is null) as they come, with the progress line kept up to date.
-// Returns the last status, or nothing after a read or write error (already reported).
-template <typename Step>
-std::optional<rlegolomb_status> PumpStream(Input& input, Output* output, Buffers& buffers,
-                                           Reporter& reporter, StreamFacts* facts, Step step) {
-  rlegolomb_status status = RLEGOLOMB_MORE;
-  while (status == RLEGOLOMB_MORE) {
-    const long got = ReadInput(input, buffers.in, Buffers::kSize, reporter);
-    if (got < 0) {
-      return std::nullopt;
-    }
-    facts->bytesIn += static_cast<std::uint64_t>(got);
-    const int final = got == 0 ? 1 : 0;
-    rlegolomb_in piece{buffers.in, static_cast<std::size_t>(got), 0};
-    do {
-      rlegolomb_out room{buffers.out, Buffers::kSize, 0};
-      status = step(&room, &piece, final);
-      if (output != nullptr && room.pos > 0 && !output->Write(buffers.out, room.pos)) {
-        return std::nullopt;
-      }
-      facts->bytesOut += room.pos;
-      reporter.UpdateProgress(facts->bytesIn, facts->bytesOut);
-    } while (status == RLEGOLOMB_MORE && (piece.pos < piece.size || final != 0));
-  }
-  return status;
+// The writer's writes: to the job's output, the error kept for the job's thread to report.
+bool WriteToOutput(void* target, const std::uint8_t* bytes, std::size_t size) {
+  return static_cast<Output*>(target)->WriteQuietly(bytes, size);
 }
+
+#if defined(RLEG_WRITER_THREAD)
+constexpr bool kWriterThread = true;
+#else
+constexpr bool kWriterThread = false;
+#endif
 
 }  // namespace
 
@@ -164,16 +157,41 @@ bool CompressInput(Input& input, int k, Output& output, Buffers& buffers, Report
   }
   facts->k = k;
   reporter.BeginProgress(input.name, false);
-  const std::optional<rlegolomb_status> status =
-      PumpStream(input, &output, buffers, reporter, facts,
-                 [&encoder](rlegolomb_out* room, rlegolomb_in* piece, int final) {
-                   return rlegolomb_encode(encoder.get(), room, piece, final);
-                 });
-  reporter.EndProgress();
-  if (status && *status < 0) {
-    reporter.Error(input.name.c_str(), "%s", rlegolomb_status_text(*status));
+  std::uint8_t* const in = buffers.CompressionInput();
+  std::uint8_t* const block = buffers.CompressionOutput();
+  rlegolomb_out out{block, kBlockBytes, 0};
+  rlegolomb_status status = RLEGOLOMB_MORE;
+  while (status == RLEGOLOMB_MORE) {
+    const long got = ReadInput(input, in, kBlockBytes, reporter);
+    if (got < 0) {
+      reporter.EndProgress();
+      return false;
+    }
+    facts->bytesIn += static_cast<std::uint64_t>(got);
+    const int final = got == 0 ? 1 : 0;
+    rlegolomb_in piece{in, static_cast<std::size_t>(got), 0};
+    // A full block goes out at once; the rest of one waits for the next piece or the end.
+    while ((status = rlegolomb_encode(encoder.get(), &out, &piece, final)) == RLEGOLOMB_MORE &&
+           out.pos == out.size) {
+      if (!output.Write(block, out.pos)) {
+        reporter.EndProgress();
+        return false;
+      }
+      facts->bytesOut += out.pos;
+      out.pos = 0;
+    }
+    reporter.UpdateProgress(facts->bytesIn, facts->bytesOut + out.pos);
   }
-  return status == RLEGOLOMB_DONE;
+  reporter.EndProgress();
+  if (status != RLEGOLOMB_DONE) {
+    reporter.Error(input.name.c_str(), "%s", rlegolomb_status_text(status));
+    return false;
+  }
+  if (!output.Write(block, out.pos)) {
+    return false;
+  }
+  facts->bytesOut += out.pos;
+  return true;
 }
 
 bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buffers,
@@ -185,17 +203,65 @@ bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buf
   }
   rlegolomb_decoder_set_limit(decoder.get(), limit);
   reporter.BeginProgress(input.name, true);
-  const std::optional<rlegolomb_status> status =
-      PumpStream(input, output, buffers, reporter, facts,
-                 [&decoder](rlegolomb_out* room, rlegolomb_in* piece, int final) {
-                   return rlegolomb_decode(decoder.get(), room, piece, final);
-                 });
+  // Without an output (-t, -l) the one block is filled over and over.
+  BlockWriter writer;
+  StartBlockWriter(&writer, WriteToOutput, output, buffers.ExpansionOutput(),
+                   kWriterThread && output != nullptr);
+  std::uint8_t* const in = buffers.ExpansionInput();
+  std::uint8_t* block = FirstBlockToFill(&writer);
+  rlegolomb_out out{block, kOutputBlockBytes, 0};
+  std::size_t consumed = 0;  // input bytes decoded into the block being filled
+  rlegolomb_status status = RLEGOLOMB_MORE;
+  bool writeFailed = false;
+  while (status == RLEGOLOMB_MORE && !writeFailed) {
+    const long got = ReadInput(input, in, kInputBlockBytes, reporter);
+    if (got < 0) {
+      StopBlockWriter(&writer);
+      reporter.EndProgress();
+      return false;
+    }
+    facts->bytesIn += static_cast<std::uint64_t>(got);
+    const int final = got == 0 ? 1 : 0;
+    rlegolomb_in piece{in, static_cast<std::size_t>(got), 0};
+    for (;;) {
+      const std::size_t before = piece.pos;
+      status = rlegolomb_decode(decoder.get(), &out, &piece, final);
+      consumed += piece.pos - before;
+      if (status != RLEGOLOMB_MORE || out.pos < out.size) {
+        break;  // the end, or this piece of input is used up
+      }
+      // A full block with bits still to write: more bytes follow.
+      facts->bytesOut += out.pos;
+      block = output != nullptr ? HandOverBlock(&writer, out.pos, consumed) : block;
+      if (block == nullptr) {
+        writeFailed = true;
+        break;
+      }
+      out = {block, kOutputBlockBytes, 0};
+      consumed = 0;
+    }
+    reporter.UpdateProgress(facts->bytesIn, facts->bytesOut + out.pos);
+  }
+  // The last bytes, after every block before them; on an error too, so that standard output has
+  // the first bytes of an expansion stopped by the limit.
+  writeFailed = !StopBlockWriter(&writer) || writeFailed;
   reporter.EndProgress();
+  if (writeFailed) {
+    output->ReportWriteError();
+    return false;
+  }
+  if (output != nullptr && out.pos > 0 && !output->Write(block, out.pos)) {
+    return false;
+  }
+  facts->bytesOut += out.pos;
+  if (status == RLEGOLOMB_ERROR_LIMIT && output != nullptr && !output->EndStoppedStdout()) {
+    return false;
+  }
   if (status == RLEGOLOMB_ERROR_LIMIT) {
     reporter.Error(input.name.c_str(),
                    "expands to more than %" PRIu64 " bytes (--max-output); stopped", limit);
-  } else if (status && *status < 0) {
-    reporter.Error(input.name.c_str(), "%s", rlegolomb_status_text(*status));
+  } else if (status < 0) {
+    reporter.Error(input.name.c_str(), "%s", rlegolomb_status_text(status));
   }
   if (status != RLEGOLOMB_DONE) {
     return false;

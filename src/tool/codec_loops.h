@@ -1,34 +1,42 @@
-// The library's streaming calls in loops over two fixed buffers: read a piece, feed it, write
-// what comes out, until the stream is done.
+// The library's streaming calls in loops over the blocks the fixed programs use (see blocks/):
+// read a block, feed it, write what comes out, until the stream is done. Expansions hand their
+// output blocks to a writer thread, large regular files are measured in two halves at once.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 
 #include "blocks/block_memory.h"
+#include "blocks/block_writer.h"
+#include "blocks/measure_halves.h"
 #include "tool/input.h"
 #include "tool/output.h"
 #include "tool/reporter.h"
 
-// The buffers every job reuses: one for input pieces, one for output rooms, in one block region
-// (see block_memory.h). Throws std::bad_alloc when there is no memory for them.
+// The memory every job reuses, one block region (see block_memory.h): expanding, the input block
+// and the writer's output blocks; compressing, an input block and an output block of kBlockBytes
+// (measuring: one block per half). Throws std::bad_alloc when there is no memory for it.
 struct Buffers {
-  static constexpr std::size_t kSize = 256 * 1024;
+  static constexpr std::size_t kSize = std::max(kExpansionRegionBytes, 2 * kBlockBytes);
   Buffers() {
-    AllocateBlockMemory(&memory, 2 * kSize);
+    AllocateBlockMemory(&memory, kSize);
     if (memory.start == nullptr) {
       throw std::bad_alloc();
     }
-    in = memory.start;
-    out = memory.start + kSize;
   }
   ~Buffers() { FreeBlockMemory(&memory); }
   Buffers(const Buffers&) = delete;
   Buffers& operator=(const Buffers&) = delete;
 
+  // Expanding.
+  std::uint8_t* ExpansionInput() const { return memory.start; }
+  std::uint8_t* ExpansionOutput() const { return memory.start + kInputBlockBytes; }
+  // Compressing and measuring.
+  std::uint8_t* CompressionInput() const { return memory.start; }
+  std::uint8_t* CompressionOutput() const { return memory.start + kBlockBytes; }
+
   BlockMemory memory{};
-  std::uint8_t* in = nullptr;
-  std::uint8_t* out = nullptr;
 };
 
 // What a loop saw of one stream.

@@ -7,26 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tool/descriptor.h"
 #include "tool/reporter.h"
-
-// A file descriptor that closes itself (never 0, 1 or 2, which stay open).
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return fd_; }
-  int Release();
-  void Reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
 
 struct Input {
   std::string name;  // as messages show it: the argument, or "stdin"
@@ -36,8 +18,10 @@ struct Input {
   struct stat status {};  // of the file or of standard input, as opened
 };
 
-// Opens `argument` ("-": standard input). A failure is reported and gives false.
-bool OpenInput(const std::string& argument, Input* input, Reporter& reporter);
+// Opens `argument` ("-": standard input). A failure is reported and gives false. The open never
+// waits: a FIFO is opened without waiting for a writer and, unless `readFifo`, left unread for
+// the caller to skip; with `readFifo` it is opened again, waiting for a writer as reading it needs.
+bool OpenInput(const std::string& argument, bool readFifo, Input* input, Reporter& reporter);
 
 // Reads up to `capacity` bytes (retrying after EINTR). Returns the count, 0 at the end, or -1
 // after reporting the read error.

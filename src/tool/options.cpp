@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include "cli/parse_exponent.h"
+
 namespace {
 
 // Long-only options take values past the range of characters.
@@ -66,13 +68,14 @@ constexpr const char kHelp[] =
     "                       to a temporary file for that)\n"
     "  -t, --test           expand and discard, report the expanded size\n"
     "  -l, --list           list k, sizes, runs and ratio of each compressed FILE\n"
-    "      --max-output=SIZE  stop with an error, leaving no output file, an expansion that\n"
+    "      --max-output=SIZE\n"
+    "                       stop with an error, leaving no output file, an expansion that\n"
     "                       would pass SIZE bytes (suffixes K, M, G, T: powers of 1024)\n"
     "      --sparse         leave holes for whole zero blocks of an expansion (the default\n"
     "                       for regular output files; also standard output with this option)\n"
     "      --no-sparse      write every byte\n"
     "  -q, --quiet          print no warnings and no reports\n"
-    "  -v, --verbose        report k and the sizes of each file\n"
+    "  -v, --verbose        report k, the sizes and the space saved of each file\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "\n"
@@ -115,25 +118,6 @@ void ReportOptionError(char* argv[], int option, int optionStart) {
   } else {
     ReportUsageError("unrecognized or ambiguous option '%s'", argv[optind - 1]);
   }
-}
-
-// One or more decimal digits with a value of 0 to 255, as rle-golomb-compress reads its k.
-bool ParseK(const char* text, int* k) {
-  if (*text == '\0') {
-    return false;
-  }
-  int value = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9') {
-      return false;
-    }
-    value = value * 10 + (*c - '0');
-    if (value > 255) {
-      return false;
-    }
-  }
-  *k = value;
-  return true;
 }
 
 }  // namespace
@@ -219,7 +203,8 @@ ParseResult ParseCommandLine(int argc, char* argv[], Options* options) {
         options->removeSource = true;
         break;
       case kOptionK:
-        if (!ParseK(optarg, &options->k)) {
+        options->k = ParseExponent(optarg);
+        if (options->k < 0) {
           ReportUsageError("invalid k '%s': a whole number from 0 to 255 is expected", optarg);
           return ParseResult::kExitFailure;
         }
@@ -269,6 +254,10 @@ ParseResult ParseCommandLine(int argc, char* argv[], Options* options) {
                   : test       ? Mode::kTest
                   : decompress ? Mode::kDecompress
                                : Mode::kCompress;
+  if (options->hasOutputName && options->outputName.empty()) {
+    ReportUsageError("empty output name");
+    return ParseResult::kExitFailure;
+  }
   if (options->toStdout && options->hasOutputName) {
     ReportUsageError("-c and -o cannot be used together");
     return ParseResult::kExitFailure;

@@ -90,27 +90,19 @@ bool Output::OpenFile(const std::string& target, const struct stat& input,
       reporter_.Error(name_.c_str(), "is the input file; not overwritten");
       return false;
     }
-    if (resolved && (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode))) {
-      const int fd = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-      if (fd < 0) {
-        reporter_.Error(name_.c_str(), "cannot open for writing: %s", std::strerror(errno));
-        return false;
-      }
-      owned_.Reset(fd);
-      fd_ = fd;
-      kind_ = Kind::kDirect;
-      return true;
-    }
     if (resolved && S_ISDIR(status.st_mode)) {
       reporter_.Error(name_.c_str(), "is a directory; not overwritten");
       return false;
     }
-    if (!options.force) {
-      reporter_.Error(name_.c_str(), "already exists; not overwritten (use -f to overwrite)");
-      return false;
-    }
+    // A FIFO or a device under the target's name is never written into, even with -f: in a
+    // shared folder another user's FIFO would receive the data (and with no reader, the run would
+    // wait for ever). Standard output is the way to write into one on purpose.
     if (resolved && !S_ISREG(status.st_mode)) {
       reporter_.Error(name_.c_str(), "is not a regular file; not overwritten");
+      return false;
+    }
+    if (!options.force) {
+      reporter_.Error(name_.c_str(), "already exists; not overwritten (use -f to overwrite)");
       return false;
     }
     replace_ = true;
@@ -145,20 +137,11 @@ bool Output::OpenFile(const std::string& target, const struct stat& input,
 }
 
 bool Output::WriteAll(const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = write(fd_, data, size);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      reporter_.Error(name_.c_str(), "write error: %s",
-                      std::strerror(written < 0 ? errno : ENOSPC));
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-    position_ += static_cast<std::uint64_t>(written);
+  if (!WriteWhole(fd_, data, size)) {
+    writeError_ = errno;
+    return false;
   }
+  position_ += size;
   return true;
 }
 
@@ -167,16 +150,28 @@ bool Output::SkipPendingHole() {
     return true;
   }
   if (lseek(fd_, static_cast<off_t>(holeBytes_), SEEK_CUR) < 0) {
-    reporter_.Error(name_.c_str(), "write error: %s", std::strerror(errno));
+    writeError_ = errno;
     return false;
   }
   holeBytes_ = 0;
   return true;
 }
 
+void Output::ReportWriteError() {
+  reporter_.Error(name_.c_str(), "write error: %s", std::strerror(writeError_));
+}
+
+bool Output::Write(const std::uint8_t* data, std::size_t size) {
+  if (!WriteQuietly(data, size)) {
+    ReportWriteError();
+    return false;
+  }
+  return true;
+}
+
 // A span of data goes out in one write, however many blocks it covers: only whole aligned zero
 // blocks are skipped, and the pending hole is sought past just before the next data.
-bool Output::Write(const std::uint8_t* data, std::size_t size) {
+bool Output::WriteQuietly(const std::uint8_t* data, std::size_t size) {
   if (!sparse_) {
     return WriteAll(data, size);
   }
@@ -202,31 +197,34 @@ bool Output::Write(const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+bool Output::SettlePendingHole() {
+  if (!sparse_ || holeBytes_ == 0) {
+    return true;
+  }
+  // The file ends in a hole: seeking past it does not make the file longer, setting its size does.
+  if (!SkipPendingHole()) {
+    ReportWriteError();
+    return false;
+  }
+  if (ftruncate(fd_, static_cast<off_t>(position_)) != 0) {
+    reporter_.Error(name_.c_str(), "write error: %s", std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool Output::EndStoppedStdout() {
+  return kind_ != Kind::kStdout || SettlePendingHole();
+}
+
 bool Output::Finish() {
-  if (sparse_ && holeBytes_ > 0) {
-    // The file ends in a hole: seeking past it does not make the file longer, setting its size
-    // does.
-    if (!SkipPendingHole()) {
-      Abandon();
-      return false;
-    }
-    if (ftruncate(fd_, static_cast<off_t>(position_)) != 0) {
-      reporter_.Error(name_.c_str(), "write error: %s", std::strerror(errno));
-      Abandon();
-      return false;
-    }
+  if (!SettlePendingHole()) {
+    Abandon();
+    return false;
   }
   switch (kind_) {
     case Kind::kNone:
     case Kind::kStdout:
-      kind_ = Kind::kNone;
-      return true;
-    case Kind::kDirect:
-      if (close(owned_.Release()) != 0) {
-        reporter_.Error(name_.c_str(), "write error: %s", std::strerror(errno));
-        kind_ = Kind::kNone;
-        return false;
-      }
       kind_ = Kind::kNone;
       return true;
     case Kind::kTemporary:

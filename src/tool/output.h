@@ -1,8 +1,7 @@
 // Where a job's output goes, and the rule that no partial output is ever left under the target's
-// name. Three kinds:
-//   - standard output, written as the work goes (a failed run may have written part of it);
-//   - an existing character device or FIFO named as the output (such as /dev/null), written
-//     directly, with the same proviso;
+// name. Two kinds:
+//   - standard output, written as the work goes (a failed run may have written part of it); the
+//     only way into a FIFO or a device;
 //   - a regular file, built in a temporary file ".NAME.XXXXXX" in the target's folder and renamed
 //     over the target only once its last byte has been written and the file closed without error.
 //     Any failure, and the signals of cleanup.h, remove the temporary file.
@@ -38,17 +37,25 @@ class Output {
   // O_APPEND with nothing past its current offset, so that a skipped block can only read as zeros.
   // `input` is the status of the job's input: a regular file that is also the output is refused.
   bool OpenStdout(bool sparse, const struct stat& input);
-  // The file `target`: refused (reported, false) when it is the input, a folder, or exists and
-  // force is not set; a character device or FIFO is opened for writing directly; otherwise a
-  // temporary file is created beside it.
+  // The file `target`: refused (reported, false) when it is the input, a folder, anything else
+  // but a regular file (a FIFO, a device, with or without force), or exists and force is not
+  // set; otherwise a temporary file is created beside it.
   bool OpenFile(const std::string& target, const struct stat& input,
                 const FileOutputOptions& options);
 
   // Writes all `size` bytes; false after reporting the error.
   bool Write(const std::uint8_t* data, std::size_t size);
+  // Write without the report, for a writer thread: false with the error kept for
+  // ReportWriteError, which the job's own thread calls.
+  bool WriteQuietly(const std::uint8_t* data, std::size_t size);
+  void ReportWriteError();
   // Ends the output: sets the size after a final hole, closes, renames into place. False after
   // reporting an error, with the temporary file removed.
   bool Finish();
+  // Standard output whose expansion stopped early (at the limit): its size is set past a final
+  // hole, so that it holds exactly the bytes given. Nothing for other outputs (they are
+  // abandoned). False after reporting an error.
+  bool EndStoppedStdout();
   // Removes the temporary file (if any) and forgets the output.
   void Abandon();
 
@@ -57,17 +64,19 @@ class Output {
   bool Placed() const { return placed_; }
 
  private:
-  enum class Kind { kNone, kStdout, kDirect, kTemporary };
+  enum class Kind { kNone, kStdout, kTemporary };
 
   bool WriteAll(const std::uint8_t* data, std::size_t size);
   bool SkipPendingHole();
+  // Finish's steps before the close; false after reporting.
+  bool SettlePendingHole();
   bool Place();
 
   Reporter& reporter_;
   Kind kind_ = Kind::kNone;
   std::string name_;           // the target as messages name it
   std::string temporaryPath_;  // kTemporary: the file being written
-  UniqueFd owned_;             // kDirect and kTemporary: the descriptor being written
+  UniqueFd owned_;             // kTemporary: the descriptor being written
   int fd_ = -1;
   FileOutputOptions options_;
   bool replace_ = false;  // the target existed and may be replaced
@@ -78,4 +87,5 @@ class Output {
   bool sparse_ = false;
   std::uint64_t position_ = 0;
   std::uint64_t holeBytes_ = 0;
+  int writeError_ = 0;  // the errno of the last refused write
 };

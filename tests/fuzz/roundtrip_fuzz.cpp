@@ -97,7 +97,7 @@ Bytes Expand(const Bytes& stream) {
   if (output == nullptr) {
     Fail("ExpandFile", "cannot open the scratch output");
   }
-  ExpandFile(input, output, 0, nullptr);
+  ExpandFile(input, output);
   CloseInputBitFile(input);
   CloseBitFile(output);
   return ReadFileBytes(outPath);
