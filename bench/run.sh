@@ -11,6 +11,7 @@
 #   zstd    zstd -q -d -f SET.zst -o OUT                    (of the zstd -19 file)
 #   write   the raw size of the set written in 1 MiB blocks (the limit: no decoding at all)
 #   rlegolomb  rlegolomb -d -o OUT SET.rlg                  (the third program, sparse by default)
+#   rlegolomb-dense  the same with --no-sparse              (every byte written, as ours does)
 # each writing a regular file on disk and a file in /dev/shm, the output removed before each run.
 # Prints medians, medians of the per-round ratios, every round's ratios for the goals, and the
 # peak resident size of small and large expansions.
@@ -55,12 +56,14 @@ run_tool() {  # tool, set, output folder
     zstd) measure "$out" zstd -q -d -f "$corpus/$2.zst" -o "$out" ;;
     write) measure "$out" "$tool" write "$(raw_bytes "$2")" "$out" ;;
     rlegolomb) measure "$out" "$bin/rlegolomb" -d -o "$out" "$corpus/$2.rlg" ;;
+    rlegolomb-dense) measure "$out" "$bin/rlegolomb" -d --no-sparse -o "$out" "$corpus/$2.rlg" ;;
   esac
 }
 
 time_and_summarize "$rounds" "$corpus/expand-times.txt" \
-  "fast=ours,zstd=zstd -d,write=1 MiB writes,simple=bit at a time,rlegolomb=rlegolomb -d" \
-  "zstd/fast,write/fast,simple/fast,rlegolomb/fast" "zstd/fast,write/fast,rlegolomb/fast" "${tools[@]}"
+  "fast=ours,zstd=zstd -d,write=1 MiB writes,simple=bit at a time,rlegolomb=rlegolomb -d,rlegolomb-dense=rlegolomb -d --no-sparse" \
+  "zstd/fast,write/fast,simple/fast,rlegolomb/fast,rlegolomb-dense/fast" \
+  "zstd/fast,write/fast,rlegolomb/fast,rlegolomb-dense/fast" "${tools[@]}"
 
 echo
 echo "== Peak resident size (GNU time -v), rle-golomb-expand, output to $shm"

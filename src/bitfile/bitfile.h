@@ -7,8 +7,10 @@
 
 // One open file, read or written a bit at a time. A record is opened either for reading
 // (OpenInputBitFile; used with InputBit, InputBits, InputEnded, InputFailed, RewindInputBitFile,
-// CloseInputBitFile) or for writing (OpenOutputBitFile; used with OutputBit, OutputBits,
-// CloseBitFile), never both.
+// CloseInputBitFile, and by the block paths with InputBytes, SeekInputBitFile, MarkInputEnded)
+// or for writing (OpenOutputBitFile; used with OutputBit, OutputBits, CloseBitFile, and by the
+// block paths with OutputBytes, OutputBlock, KeepPartialByte), never both. Only these operations
+// touch the fields.
 //
 // Bits are packed most significant first: the first bit of a byte is its bit 7 (0x80), the eighth
 // its bit 0 (0x01).

@@ -17,7 +17,7 @@ namespace {
 // so can anything else whose position lseek can tell (a seek to where it already is), which moves
 // nothing and reads nothing. A pipe, a FIFO or a terminal cannot.
 bool CanBeReadTwice(const BitFile* input) {
-  return lseek(fileno(input->stream), 0, SEEK_CUR) != -1;
+  return lseek(BitFileDescriptor(input), 0, SEEK_CUR) != -1;
 }
 
 }  // namespace
