@@ -93,10 +93,10 @@ typedef struct rlegolomb_out {
 #endif
 
 typedef enum rlegolomb_status RLEGOLOMB_ENUM_INT {
-  RLEGOLOMB_DONE = 0,           /* the stream is finished and all its output is in out */
-  RLEGOLOMB_MORE = 1,           /* stopped: in used up (not final) or out full; call again */
-  RLEGOLOMB_ERROR_LIMIT = -1,   /* the output would pass the limit (or dst_capacity) */
-  RLEGOLOMB_ERROR_MEMORY = -2,  /* an object could not be allocated */
+  RLEGOLOMB_DONE = 0,            /* the stream is finished and all its output is in out */
+  RLEGOLOMB_MORE = 1,            /* stopped: in used up (not final) or out full; call again */
+  RLEGOLOMB_ERROR_LIMIT = -1,    /* the output would pass the limit (or dst_capacity) */
+  RLEGOLOMB_ERROR_MEMORY = -2,   /* an object could not be allocated */
   RLEGOLOMB_ERROR_ARGUMENT = -3, /* a null object, pos > size, k outside its range */
   RLEGOLOMB_ERROR_INDEX = -4     /* the index is damaged or belongs to another stream */
 } rlegolomb_status;
@@ -240,8 +240,8 @@ RLEGOLOMB_API uint64_t rlegolomb_sizer_input_bytes(const rlegolomb_sizer* s);
  * format is in docs/FORMAT.md.
  *
  * Typical use: rlegolomb_index_build once (or rlegolomb_decoder_build_index while decoding anyway),
- * rlegolomb_index_save to a file; later rlegolomb_index_load, then rlegolomb_extract for a byte range
- * of a stream in memory, or rlegolomb_decoder_seek and the streaming calls for a file read in
+ * rlegolomb_index_save to a file; later rlegolomb_index_load, then rlegolomb_extract for a byte
+ * range of a stream in memory, or rlegolomb_decoder_seek and the streaming calls for a file read in
  * pieces. An index is read-only once made: one index can serve any number of threads at once. */
 
 typedef struct rlegolomb_index rlegolomb_index;
@@ -249,9 +249,9 @@ typedef struct rlegolomb_index rlegolomb_index;
 /* The spacing of checkpoints when 0 is given: 1 MiB of expansion. */
 #define RLEGOLOMB_INDEX_SPACING 1048576u
 
-/* Indexes the whole stream src[0..src_size) with a checkpoint every spacing output bytes (0: 1 MiB),
- * at decoding speed (the stream is decoded once, through a buffer of its own). Null when memory runs
- * out or src is null. */
+/* Indexes the whole stream src[0..src_size) with a checkpoint every `spacing` output bytes
+ * (0: 1 MiB), at decoding speed (the stream is decoded once, through a buffer of its own). Null
+ * when memory runs out or src is null. */
 RLEGOLOMB_API rlegolomb_index* rlegolomb_index_build(const void* src, size_t src_size,
                                                      uint64_t spacing);
 /* Releases an index; null is a no-op. */
@@ -273,8 +273,9 @@ RLEGOLOMB_API size_t rlegolomb_index_save(const rlegolomb_index* idx, void* dst,
  * (its own checksum is checked, and every field against the others), or when memory runs out. */
 RLEGOLOMB_API rlegolomb_index* rlegolomb_index_load(const void* src, size_t src_size);
 
-/* Whether idx belongs to the stream src[0..src_size): its size and the CRC-32C of all its bytes. DONE
- * when it does, ERROR_INDEX when not, ERROR_ARGUMENT for a null idx or a null src with a size. */
+/* Whether idx belongs to the stream src[0..src_size): its size and the CRC-32C of all its bytes.
+ * DONE when it does, ERROR_INDEX when not; ERROR_ARGUMENT for a null idx, or a null src with a
+ * size. */
 RLEGOLOMB_API rlegolomb_status rlegolomb_index_check_stream(const rlegolomb_index* idx,
                                                             const void* src, size_t src_size);
 
@@ -295,24 +296,24 @@ RLEGOLOMB_API int64_t rlegolomb_index_compare(const rlegolomb_index* expected,
                                               const rlegolomb_index* actual);
 
 /* Bytes [offset, offset + length) of the expansion of src[0..src_size) (the zero-filled last byte
- * included), clipped at its end, into dst: DONE with *dst_size the count (0 for an offset at or past
- * the end). idx null: decodes from the start. ERROR_INDEX when idx does not belong to this stream
- * (rlegolomb_index_check_stream); ERROR_ARGUMENT for a null dst_size, or a null src or dst with a
- * size. */
+ * included), clipped at its end, into dst: DONE with *dst_size the count (0 for an offset at or
+ * past the end). idx null: decodes from the start. ERROR_INDEX when idx does not belong to this
+ * stream (rlegolomb_index_check_stream); ERROR_ARGUMENT for a null dst_size, or a null src or dst
+ * with a size. */
 RLEGOLOMB_API rlegolomb_status rlegolomb_extract(const void* src, size_t src_size,
                                                  const rlegolomb_index* idx, uint64_t offset,
                                                  void* dst, size_t length, size_t* dst_size);
 
 /* Places a decoder so that its output starts at byte `offset` of the expansion: the caller then
- * feeds the stream from byte *input_pos on, as to any decoder (final with the last piece), for files
- * larger than memory. The decoder starts at the last checkpoint at or before the offset and drops
- * the output before it by itself. It then counts as having written `offset` bytes: its limit and
- * rlegolomb_decoder_bits count from the expansion's start. The decoder's limit is kept; any stream
- * it held is dropped. The caller must feed the stream the index belongs to (check it with
- * rlegolomb_index_check_stream when in doubt): the decoder cannot tell. idx null: the decoder starts
- * at the stream's start (*input_pos 0) and drops the first `offset` bytes. DONE; ERROR_ARGUMENT for
- * a null d or input_pos. An offset past the end gives a decoder whose expansion ends with nothing
- * written. */
+ * feeds the stream from byte *input_pos on, as to any decoder (final with the last piece), for
+ * files larger than memory. The decoder starts at the last checkpoint at or before the offset and
+ * drops the output before it by itself. It then counts as having written `offset` bytes: its limit
+ * and rlegolomb_decoder_bits count from the expansion's start. The decoder's limit is kept; any
+ * stream it held is dropped. The caller must feed the stream the index belongs to (check it with
+ * rlegolomb_index_check_stream when in doubt): the decoder cannot tell. idx null: the decoder
+ * starts at the stream's start (*input_pos 0) and drops the first `offset` bytes. DONE;
+ * ERROR_ARGUMENT for a null d or input_pos. An offset past the end gives a decoder whose expansion
+ * ends with nothing written. */
 RLEGOLOMB_API rlegolomb_status rlegolomb_decoder_seek(rlegolomb_decoder* d,
                                                       const rlegolomb_index* idx, uint64_t offset,
                                                       uint64_t* input_pos);
@@ -325,8 +326,8 @@ RLEGOLOMB_API rlegolomb_status rlegolomb_decoder_seek(rlegolomb_decoder* d,
 RLEGOLOMB_API rlegolomb_status rlegolomb_decoder_build_index(rlegolomb_decoder* d,
                                                              uint64_t spacing);
 /* After DONE, the index of the stream the decoder built (the caller frees it); the stream's size in
- * it is the count of bytes the decoder consumed. Null before DONE, without build_index, after it was
- * taken once, or when memory ran out. */
+ * it is the count of bytes the decoder consumed. Null before DONE, without build_index, after it
+ * was taken once, or when memory ran out. */
 RLEGOLOMB_API rlegolomb_index* rlegolomb_decoder_take_index(rlegolomb_decoder* d);
 
 /* The same for an encoder: the index of the stream it writes (the stream is decoded as it comes
