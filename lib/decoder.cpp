@@ -385,9 +385,7 @@ template <bool kGrouped, Sink kSink>
         if (next > inputStop) {
           break;
         }
-        bits = LoadBigEndian(in + next);
-        next += kMostValidBits >> 3;
-        count = kRefilledBits;
+        RefillWord(in, &next, &bits, &count);
         ones = LeadingOnes(bits);
       } while (ones >= count);
       if (count == 0) {
