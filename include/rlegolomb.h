@@ -34,11 +34,15 @@
  * Guarantees
  *   - No function prints, exits, aborts or keeps global mutable state: any number of objects can
  *     be used at once on different threads (one object by one thread at a time), and the one-shot
- *     calls are reentrant.
+ *     calls are reentrant. What the library keeps for the process is written once, on first use,
+ *     and only read after that: the processor's features, and the decoder's tables for short codes.
  *   - Every input is valid data; no byte sequence makes a call fail or read out of bounds.
- *   - Memory is fixed per object, whatever the stream: a decoder takes about 17 KiB (its state and
- *     a table for short codes), an encoder and a sizer under 1 KiB and about 33 KiB. Nothing is
- *     allocated after create, and the one-shot calls allocate one such object for their length.
+ *   - Memory is fixed per object, whatever the stream: a decoder and an encoder take under 256
+ *     bytes, a sizer about 129 KiB (run lengths tallied by length). Streams with k = 1..6 also use
+ * a 32 KiB table per k, built by the first decoder that needs it and shared by all (at most 192 KiB
+ * per process). Nothing is allocated after create. The one-shot calls keep their object on the
+ * stack, but rlegolomb_choose_k (and rlegolomb_compress with k = -1) on more than 4 KiB of input,
+ * which allocates a sizer for its length.
  *   - Buffers belong to the caller; the library keeps no pointer to them between calls.
  */
 #ifndef RLEGOLOMB_H

@@ -178,13 +178,13 @@ FastLoop ChooseFastLoop(const rlegolomb_decoder* d, std::uint32_t k) {
 }
 
 // Sets the stream's parameters for k and the next run's value, and chooses its loop.
-void StartCodes(rlegolomb_decoder* d, std::uint32_t k, unsigned runValue) {
+void StartCodes(rlegolomb_decoder* d, std::uint32_t k, unsigned runBit) {
   DecoderStream* const s = &d->stream;
   s->k = k;
   s->unitShift = k & 31;
   s->unitMask = RunUnit(k) != 0 ? ~std::uint32_t{0} : 0;
   s->remainderWidth = static_cast<unsigned>(RemainderBits(k));
-  s->runMask = runValue != 0 ? ~std::uint64_t{0} : 0;
+  s->runMask = runBit != 0 ? ~std::uint64_t{0} : 0;
   s->loop = ChooseFastLoop(d, k);
   s->groups = s->loop == FastLoop::kPlainGrouped || s->loop == FastLoop::kBmiGrouped
                   ? SharedCodeGroups(k)
@@ -197,10 +197,10 @@ void StartCodes(rlegolomb_decoder* d, std::uint32_t k, unsigned runValue) {
 void ReadHeader(rlegolomb_decoder* d) {
   DecoderStream* const s = &d->stream;
   const auto k = static_cast<std::uint32_t>(s->inBits >> 56);
-  const auto runValue = static_cast<unsigned>((s->inBits >> 55) & 1);
+  const auto runBit = static_cast<unsigned>((s->inBits >> 55) & 1);
   s->inBits <<= kHeaderBits + 1;
   s->inCount -= kHeaderBits + 1;
-  StartCodes(d, k, runValue);
+  StartCodes(d, k, runBit);
 }
 
 enum class Step { kGoOn, kNeedInput, kStreamEnded };
@@ -271,7 +271,7 @@ template <bool kGrouped, Sink kSink>
   std::uint64_t codes = s->codes;
   std::uint32_t quotientLeft = 0;
 
-  const auto hasRoom = [&filled, roomStop] { return !kWrite || filled <= roomStop; };
+  const auto hasRoom = [&] { return !kWrite || filled <= roomStop; };
 
   // Writes a run of `length` bits of `runMask` (a wrapped length, read as signed, of 0 or below
   // writes nothing) and switches `runMask`; false when the room cannot take a long run, which is
@@ -386,9 +386,7 @@ template <bool kGrouped, Sink kSink>
         if (next > inputStop) {
           break;
         }
-        bits = LoadBigEndian(in + next);
-        next += kMostValidBits >> 3;
-        count = kRefilledBits;
+        RefillWord(in, &next, &bits, &count);
         ones = LeadingOnes(bits);
       } while (ones >= count);
       if (count == 0) {
@@ -610,9 +608,9 @@ std::uint64_t CountExpandedBits(rlegolomb_decoder* d, const std::uint8_t* in, st
   }
 }
 
-void StartCodesAt(rlegolomb_decoder* d, std::uint32_t k, unsigned runValue) {
+void StartCodesAt(rlegolomb_decoder* d, std::uint32_t k, unsigned runBit) {
   d->stream = {};
-  StartCodes(d, k, runValue);
+  StartCodes(d, k, runBit);
 }
 
 void ResetDecoder(rlegolomb_decoder* d) {

@@ -122,7 +122,7 @@ struct rlegolomb_decoder {
 };
 
 // A decoder is small enough for the stack of a one-shot call.
-static_assert(sizeof(rlegolomb_decoder) <= 192);
+static_assert(sizeof(rlegolomb_decoder) <= 256, "under 256 bytes, as the public header says");
 
 namespace rlegolomb {
 
@@ -138,8 +138,8 @@ std::uint64_t CountExpandedBits(rlegolomb_decoder* d, const std::uint8_t* in, st
 
 // Starts decoding in the middle of a stream, as if a header had been read: at the next input bit
 // given to rlegolomb_decode (the start of a code), with exponent k (0..255) and the next run's
-// value `runValue` (0 or 1). Everything else of the stream starts as at its beginning, so the bits
+// value `runBit` (0 or 1). Everything else of the stream starts as at its beginning, so the bits
 // and codes the decoder counts are those from here on.
-void StartCodesAt(rlegolomb_decoder* d, std::uint32_t k, unsigned runValue);
+void StartCodesAt(rlegolomb_decoder* d, std::uint32_t k, unsigned runBit);
 
 }  // namespace rlegolomb

@@ -72,7 +72,7 @@ struct rlegolomb_encoder {
 };
 
 // An encoder is small enough for the stack of a one-shot call.
-static_assert(sizeof(rlegolomb_encoder) <= 256);
+static_assert(sizeof(rlegolomb_encoder) <= 256, "under 256 bytes, as the public header says");
 
 namespace rlegolomb {
 

@@ -79,7 +79,7 @@ template <bool kWrite>
     output = StartReversedOutput(w->out, w->pos, s->outBits, s->outCount);
   }
   std::uint64_t written = 0;  // when counting: the output bits so far
-  const auto hasRoom = [&output, roomStop] { return !kWrite || output.pos <= roomStop; };
+  const auto hasRoom = [&] { return !kWrite || output.pos <= roomStop; };
   std::uint64_t runMask = s->runMask;
   std::uint64_t codes = s->codes;
   // The last bit of the word before was a stop bit (its remainder is bit 0 of this one).
