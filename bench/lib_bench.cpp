@@ -15,34 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "rlegolomb.h"
 
 namespace {
-
-std::vector<std::uint8_t> ReadFile(const char* path) {
-  std::vector<std::uint8_t> bytes;
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
-    std::fprintf(stderr, "cannot open %s\n", path);
-    std::exit(1);
-  }
-  std::uint8_t block[1 << 16];
-  for (std::size_t got; (got = std::fread(block, 1, sizeof block, file)) > 0;) {
-    bytes.insert(bytes.end(), block, block + got);
-  }
-  std::fclose(file);
-  return bytes;
-}
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 != 0 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 struct Set {
   std::string name;

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "rlegolomb.h"
 
 namespace {
@@ -50,12 +51,6 @@ std::vector<std::uint8_t> BlobMask(int width, int height) {
     }
   }
   return mask;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 != 0 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 // Nanoseconds per call of `call`, over a batch of `calls`.

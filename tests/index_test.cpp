@@ -143,6 +143,22 @@ TEST(IndexTest, SeekThenStreamInPiecesGivesTheRest) {
   }
 }
 
+// An index built in pieces: the same checksums as the one-shot index of its stream, the stream's
+// fingerprint, and its checkpoints (taken wherever the calls stopped) give the same ranges.
+void ExpectServesAsTheOneShotIndex(const rlegolomb_index* built, const Bytes& stream,
+                                   const Bytes& expansion, std::uint64_t seed) {
+  IndexPtr oneShot = Build(stream, rlegolomb_index_spacing(built));
+  EXPECT_EQ(rlegolomb_index_compare(oneShot.get(), built), -1);
+  EXPECT_EQ(rlegolomb_index_stream_size(built), stream.size());
+  EXPECT_EQ(rlegolomb_index_check_stream(built, stream.data(), stream.size()), RLEGOLOMB_DONE);
+  std::uint64_t state = seed;
+  for (int i = 0; i < 20; ++i) {
+    const std::uint64_t offset = NextRandom(&state) % (expansion.size() + 1);
+    rlegolomb_status status;
+    EXPECT_EQ(Extract(stream, built, offset, 2000, &status), Slice(expansion, offset, 2000));
+  }
+}
+
 TEST(IndexTest, BuiltWhileDecodingInPiecesServesAsTheOneShotIndex) {
   for (const Case& c : kCases) {
     const RandomStream s = MakeRandomStream(c.k, c.seed, c.codes);
@@ -155,19 +171,7 @@ TEST(IndexTest, BuiltWhileDecodingInPiecesServesAsTheOneShotIndex) {
     IndexPtr built(rlegolomb_decoder_take_index(d.get()), &rlegolomb_index_free);
     ASSERT_NE(built, nullptr);
     EXPECT_EQ(rlegolomb_decoder_take_index(d.get()), nullptr);  // given once
-    IndexPtr oneShot = Build(s.stream, 777);
-    EXPECT_EQ(rlegolomb_index_compare(oneShot.get(), built.get()), -1);
-    EXPECT_EQ(rlegolomb_index_stream_size(built.get()), s.stream.size());
-    EXPECT_EQ(rlegolomb_index_check_stream(built.get(), s.stream.data(), s.stream.size()),
-              RLEGOLOMB_DONE);
-    // Its checkpoints (taken wherever the pieces left the decoder) give the same ranges.
-    std::uint64_t state = c.seed;
-    for (int i = 0; i < 20; ++i) {
-      const std::uint64_t offset = NextRandom(&state) % (s.expansion.size() + 1);
-      rlegolomb_status status;
-      EXPECT_EQ(Extract(s.stream, built.get(), offset, 2000, &status),
-                Slice(s.expansion, offset, 2000));
-    }
+    ExpectServesAsTheOneShotIndex(built.get(), s.stream, s.expansion, c.seed);
   }
 }
 
@@ -182,17 +186,7 @@ TEST(IndexTest, BuiltWhileEncodingInPiecesServesAsTheOneShotIndex) {
     EXPECT_EQ(t.fault, "");
     IndexPtr built(rlegolomb_encoder_take_index(e.get()), &rlegolomb_index_free);
     ASSERT_NE(built, nullptr);
-    IndexPtr oneShot = Build(t.output, 999);
-    EXPECT_EQ(rlegolomb_index_compare(oneShot.get(), built.get()), -1);
-    EXPECT_EQ(rlegolomb_index_check_stream(built.get(), t.output.data(), t.output.size()),
-              RLEGOLOMB_DONE);
-    std::uint64_t state = c.seed;
-    for (int i = 0; i < 10; ++i) {
-      const std::uint64_t offset = NextRandom(&state) % (s.expansion.size() + 1);
-      rlegolomb_status status;
-      EXPECT_EQ(Extract(t.output, built.get(), offset, 1500, &status),
-                Slice(s.expansion, offset, 1500));
-    }
+    ExpectServesAsTheOneShotIndex(built.get(), t.output, s.expansion, c.seed);
   }
 }
 
