@@ -124,9 +124,9 @@ VARIANTS = {"C expand": c_expand, "C bits+expand": c_bits_expand, "py decompress
 
 def load_before(directory):
     path = next(pathlib.Path(directory).glob("_rlegolomb*.so"))
-    spec = importlib.util.spec_from_file_location("_rlegolomb", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("_rlegolomb", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 

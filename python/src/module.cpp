@@ -1326,9 +1326,9 @@ PyType_Slot reader_slots[] = {
 PyType_Spec reader_spec = {"rlegolomb._Reader", sizeof(ReaderObject), 0, Py_TPFLAGS_DEFAULT,
                            reader_slots};
 
-// Adds a type made from spec to the module; false with an exception set on failure.
-bool AddType(PyObject* module, const char* name, PyType_Spec* spec) {
-  PyObject* type = PyType_FromSpec(spec);
+// Adds a type made from its description to the module; false with an exception set on failure.
+bool AddType(PyObject* module, const char* name, PyType_Spec* description) {
+  PyObject* type = PyType_FromSpec(description);
   if (type == nullptr) {
     return false;
   }
