@@ -20,6 +20,9 @@ std::uint32_t Crc32cPortable(std::uint32_t crc, const void* data, std::size_t si
 
 std::uint32_t Crc32c(std::uint32_t crc, const void* data, std::size_t size) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
+  if (size >= crc32c::kFoldingFromBytes && crc32c::HasFolding()) {
+    return ~crc32c::UpdateByFolding(~crc, bytes, size);
+  }
   if (crc32c::HasInstruction()) {
     return ~crc32c::UpdateByInstruction(~crc, bytes, size);
   }

@@ -99,8 +99,26 @@ inline constexpr std::size_t kStreamBytes = 4096;
 inline constexpr ShiftTable kShiftOne = MakeShiftTable(kStreamBytes);
 inline constexpr ShiftTable kShiftTwo = MakeShiftTable(2 * kStreamBytes);
 
-// The processor's crc32 instruction, where there is one (crc32c_x86.cpp).
+// Folding by carry-less multiplication: a 128-bit stretch X of the message, D bits before a later
+// one, is replaced by a value of that later stretch's width with the same remainder: X's first 64
+// bits times x^(D + 31) and its last 64 bits times x^(D - 33), each reduced to 32 bits (the 33 is
+// the shift that multiplying bit-reflected operands adds, plus one). The constants, bit-reflected
+// as the register keeps them: multiplying by x is the one-bit step of ShiftBits, and x^0 is bit 31.
+constexpr std::uint64_t FoldFirstHalf(std::size_t bits) {
+  return ShiftBits(0x80000000u, static_cast<unsigned>(bits + 31));
+}
+constexpr std::uint64_t FoldSecondHalf(std::size_t bits) {
+  return ShiftBits(0x80000000u, static_cast<unsigned>(bits - 33));
+}
+// Folding pays from this many bytes on (it runs 256 bytes a step, then joins 16 stretches).
+inline constexpr std::size_t kFoldingFromBytes = 1024;
+
+// The processor's crc32 instruction, where there is one, and folding by its 512-bit carry-less
+// multiplication (AVX-512 with VPCLMULQDQ), where there is that (crc32c_x86.cpp).
 bool HasInstruction();
 std::uint32_t UpdateByInstruction(std::uint32_t crc, const std::uint8_t* p, std::size_t size);
+bool HasFolding();
+// Needs at least kFoldingFromBytes.
+std::uint32_t UpdateByFolding(std::uint32_t crc, const std::uint8_t* p, std::size_t size);
 
 }  // namespace rlegolomb::crc32c

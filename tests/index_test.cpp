@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "crc32c.h"
+#include "crc32c_tables.h"
 #include "lib_support.h"
 #include "rlegolomb.h"
 
@@ -48,23 +49,35 @@ Bytes Extract(const Bytes& stream, const rlegolomb_index* idx, std::uint64_t off
   return out;
 }
 
-TEST(Crc32cTest, KnownValueAndInstructionAgreeWithTable) {
+TEST(Crc32cTest, KnownValueAndEveryPathAgreesWithTheTable) {
   const char* nine = "123456789";
   EXPECT_EQ(rlegolomb::Crc32c(0, nine, 9), 0xE3069283u);
   EXPECT_EQ(rlegolomb::Crc32cPortable(0, nine, 9), 0xE3069283u);
-  // Lengths around the three-stream stretch (3 x 4096) and odd starts, continued in two parts.
+  // Lengths around the three-stream stretch (3 x 4096), the folding's start (1024) and step (256),
+  // at odd starts, and continued in two parts.
   std::uint64_t state = 7;
   Bytes data(3 * 4096 * 3 + 77);
   for (auto& b : data) {
     b = static_cast<std::uint8_t>(NextRandom(&state));
   }
-  for (std::size_t length : {0u, 1u, 7u, 8u, 9u, 4095u, 12287u, 12288u, 12289u, 30000u}) {
+  namespace crc = rlegolomb::crc32c;
+  for (std::size_t length : {0u, 1u, 7u, 8u, 9u, 1023u, 1024u, 1025u, 1279u, 1280u, 4095u, 12287u,
+                             12288u, 12289u, 30000u}) {
     for (std::size_t start : {0u, 1u, 5u}) {
-      const std::uint32_t expected = rlegolomb::Crc32cPortable(0, data.data() + start, length);
-      EXPECT_EQ(rlegolomb::Crc32c(0, data.data() + start, length), expected) << length;
+      SCOPED_TRACE("length " + std::to_string(length) + " from " + std::to_string(start));
+      const std::uint8_t* p = data.data() + start;
+      const std::uint32_t expected = rlegolomb::Crc32cPortable(0, p, length);
+      EXPECT_EQ(rlegolomb::Crc32c(0, p, length), expected);
+      if (crc::HasInstruction()) {
+        EXPECT_EQ(~crc::UpdateByInstruction(~0u, p, length), expected);
+      }
+      if (crc::HasFolding() && length >= crc::kFoldingFromBytes) {
+        EXPECT_EQ(~crc::UpdateByFolding(~0u, p, length), expected);
+        EXPECT_EQ(~crc::UpdateByFolding(~rlegolomb::Crc32c(0, p, 3), p + 3, length - 3), expected);
+      }
       const std::size_t half = length / 3;
-      const std::uint32_t first = rlegolomb::Crc32c(0, data.data() + start, half);
-      EXPECT_EQ(rlegolomb::Crc32c(first, data.data() + start + half, length - half), expected);
+      const std::uint32_t first = rlegolomb::Crc32c(0, p, half);
+      EXPECT_EQ(rlegolomb::Crc32c(first, p + half, length - half), expected);
     }
   }
 }
