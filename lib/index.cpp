@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bits.h"
+#include "code_rules.h"
 #include "crc32c.h"
 #include "decoder_state.h"
 #include "encoder_state.h"
@@ -68,7 +69,7 @@ constexpr std::size_t kBuildRoomBytes = 1024 * 1024;
 constexpr std::size_t kEncoderRoomBytes = 64 * 1024;
 
 std::uint64_t StretchesFor(std::uint64_t expandedBits, std::uint64_t spacing) {
-  const std::uint64_t bytes = expandedBits / 8 + (expandedBits % 8 != 0 ? 1 : 0);
+  const std::uint64_t bytes = StreamBytes(expandedBits);
   return bytes / spacing + (bytes % spacing != 0 ? 1 : 0);
 }
 
@@ -270,9 +271,10 @@ rlegolomb_status DecodeBuilding(rlegolomb_decoder* d, IndexBuild* b, rlegolomb_o
       }
       // A checkpoint taken at the very end (the expansion ends on a boundary) has no stretch
       // after it: it is not kept.
-      if (b->index->points.size() >= b->index->stretchCrcs.size() && !b->index->points.empty()) {
-        b->index->points.resize(
-            b->index->stretchCrcs.size() == 0 ? 0 : b->index->stretchCrcs.size() - 1);
+      // Every checkpoint closed a stretch, so there is one more stretch than checkpoints, or as
+      // many when the last checkpoint is that end.
+      if (b->index->points.size() == b->index->stretchCrcs.size() && !b->index->points.empty()) {
+        b->index->points.pop_back();
       }
       b->index->expandedBits = bits;
       b->index->k = d->stream.headerRead ? d->stream.k : 0;
@@ -531,7 +533,7 @@ int64_t rlegolomb_index_verify(const rlegolomb_index* idx, uint64_t offset, cons
     return -2;
   }
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  const std::uint64_t total = idx->expandedBits / 8 + (idx->expandedBits % 8 != 0 ? 1 : 0);
+  const std::uint64_t total = rlegolomb::StreamBytes(idx->expandedBits);
   const std::uint64_t end = offset + std::min<std::uint64_t>(size, total - std::min(total, offset));
   // The first stretch that starts at or after offset.
   std::uint64_t n = offset / idx->spacing + (offset % idx->spacing != 0 ? 1 : 0);

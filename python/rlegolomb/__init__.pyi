@@ -47,13 +47,17 @@ def decompress_array(
     data: ReadableBuffer, shape: SupportsIndex | Sequence[SupportsIndex]
 ) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
 
+# A path or a binary file object; an index is one of those or its bytes.
+_File = str | bytes | os.PathLike[str] | os.PathLike[bytes] | IO[bytes]
+_Index = _File | ReadableBuffer | None
+
 class RLEGolombFile(io.BufferedIOBase):
     def __init__(
         self,
-        file: str | bytes | os.PathLike[str] | os.PathLike[bytes] | IO[bytes],
+        file: _File,
         mode: str = "rb",
         *,
-        index: str | bytes | os.PathLike[str] | IO[bytes] | ReadableBuffer | None = None,
+        index: _Index = None,
         threads: int = 1,
         k: SupportsIndex | None = None,
         spacing: int | None = None,
@@ -69,13 +73,13 @@ class RLEGolombFile(io.BufferedIOBase):
     def write(self, data: ReadableBuffer) -> int: ...
     def close(self) -> None: ...
     def build_index(self, spacing: int | None = None) -> None: ...
-    def export_index(self, file: str | bytes | os.PathLike[str] | IO[bytes]) -> None: ...
+    def export_index(self, file: _File) -> None: ...
 
 def open(
-    file: str | bytes | os.PathLike[str] | os.PathLike[bytes] | IO[bytes],
+    file: _File,
     mode: str = "rb",
     *,
-    index: str | bytes | os.PathLike[str] | IO[bytes] | ReadableBuffer | None = None,
+    index: _Index = None,
     threads: int = 1,
     k: SupportsIndex | None = None,
     spacing: int | None = None,

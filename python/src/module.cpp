@@ -30,6 +30,11 @@ namespace {
 
 constexpr size_t kSizeMax = std::numeric_limits<size_t>::max();
 
+// The bytes an expansion of `bits` bits takes, its last byte completed with zero bits.
+constexpr uint64_t BytesOfBits(uint64_t bits) {
+  return bits / 8 + (bits % 8 != 0 ? 1 : 0);
+}
+
 // rlegolomb.OutputLimitError, created at import and kept for the life of the process.
 PyObject* output_limit_error = nullptr;
 
@@ -546,8 +551,7 @@ PyObject* ExpandPrefix(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     if (bits == 0) {
       return PyBytes_FromStringAndSize(nullptr, 0);
     }
-    // The expansion's byte count as the header defines it for a bit count.
-    uint64_t wanted = bits / 8 + (bits % 8 != 0 ? 1 : 0);
+    uint64_t wanted = BytesOfBits(bits);
     if (wanted >= static_cast<uint64_t>(std::numeric_limits<Py_ssize_t>::max())) {
       PyErr_Format(PyExc_ValueError, "the stream holds fewer than the %llu bits asked for",
                    static_cast<unsigned long long>(bits));
@@ -1175,6 +1179,15 @@ void EnsureIndex(ReaderState& s) {
   }
 }
 
+// Places the reader's decoder at byte `offset` of the expansion, through its index.
+void PlaceReader(ReaderState& s, uint64_t offset) {
+  uint64_t input_pos = 0;
+  rlegolomb_decoder_seek(s.decoder.get(), s.index.get(), offset, &input_pos);
+  s.input_pos = static_cast<size_t>(std::min<uint64_t>(input_pos, s.size));
+  s.position = offset;
+  s.at_end = false;
+}
+
 // seek(offset): the next read starts at byte offset of the expansion.
 PyObject* ReaderSeek(PyObject* self, PyObject* offset_arg) {
   return Guarded([&] {
@@ -1185,11 +1198,7 @@ PyObject* ReaderSeek(PyObject* self, PyObject* offset_arg) {
         Py_RETURN_NONE;
       }
       EnsureIndex(*s);
-      uint64_t input_pos = 0;
-      rlegolomb_decoder_seek(s->decoder.get(), s->index.get(), offset, &input_pos);
-      s->input_pos = static_cast<size_t>(std::min<uint64_t>(input_pos, s->size));
-      s->position = offset;
-      s->at_end = false;
+      PlaceReader(*s, offset);
       Py_RETURN_NONE;
     });
   });
@@ -1207,8 +1216,7 @@ PyObject* ReaderRead(PyObject* self, PyObject* count_arg) {
       // No more room than the expansion has left, when the index tells.
       uint64_t wanted = count;
       if (s->index) {
-        const uint64_t bits = rlegolomb_index_expanded_bits(s->index.get());
-        const uint64_t total = bits / 8 + (bits % 8 != 0 ? 1 : 0);
+        const uint64_t total = BytesOfBits(rlegolomb_index_expanded_bits(s->index.get()));
         wanted = std::min(wanted, total > s->position ? total - s->position : 0);
         if (wanted == 0) {
           return PyBytes_FromStringAndSize(nullptr, 0);
@@ -1265,14 +1273,11 @@ PyObject* ReaderRebuildIndex(PyObject* self, PyObject* spacing_arg) {
       if (!built) {
         throw std::bad_alloc();
       }
-      // The decoder goes on where it stands: it may have been building the old one.
+      // The decoder goes on where it stands, from the new index (it may have been building one).
       const uint64_t position = s->position;
       s->index = std::move(built);
       s->spacing = spacing;
-      uint64_t input_pos = 0;
-      rlegolomb_decoder_seek(s->decoder.get(), s->index.get(), position, &input_pos);
-      s->input_pos = static_cast<size_t>(std::min<uint64_t>(input_pos, s->size));
-      s->at_end = false;
+      PlaceReader(*s, position);
       Py_RETURN_NONE;
     });
   });
@@ -1284,8 +1289,8 @@ PyObject* ReaderSize(PyObject* self, PyObject*) {
     ReaderState* s = StateOf<ReaderObject>(self, "_Reader");
     return Locked(s, "_Reader", [&] {
       EnsureIndex(*s);
-      const uint64_t bits = rlegolomb_index_expanded_bits(s->index.get());
-      return PyLong_FromUnsignedLongLong(bits / 8 + (bits % 8 != 0 ? 1 : 0));
+      return PyLong_FromUnsignedLongLong(
+          BytesOfBits(rlegolomb_index_expanded_bits(s->index.get())));
     });
   });
 }

@@ -90,6 +90,20 @@ void PrepareIndexJob(const Input& input, const JobContext& context, IndexJob* jo
   job->work.spacing = job->expected ? rlegolomb_index_spacing(job->expected.get()) : 0;
 }
 
+// Writes `built` as the index beside the stream file `stream`; with no such file (`stream`
+// empty), warns about `named` with `why` instead. False after reporting an error.
+bool WriteIndexBeside(const std::string& stream, const char* named, const char* why,
+                      const rlegolomb_index* built, const Input& input, JobContext& context) {
+  if (stream.empty()) {
+    context.reporter.Warning(named, "%s", why);
+    return true;
+  }
+  return WriteIndexFile(stream, built, input.status, static_cast<mode_t>(0666 & ~context.umask),
+                        context.reporter);
+}
+
+constexpr const char* kNoFileForIndex = "no file to put an index beside -- none written";
+
 // After the expansion: the check against the index beside the stream, and the index written
 // when --index asks for it. False after reporting.
 bool FinishIndexJob(const Input& input, JobContext& context, IndexJob* job) {
@@ -100,15 +114,11 @@ bool FinishIndexJob(const Input& input, JobContext& context, IndexJob* job) {
     return false;
   }
   const bool write = context.options.writeIndex || context.options.mode == Mode::kMakeIndex;
-  if (write && input.isStdin) {
-    context.reporter.Warning(input.name.c_str(), "no file to put an index beside -- none written");
+  if (!write || (!built && !input.isStdin)) {
     return true;
   }
-  if (write && built) {
-    return WriteIndexFile(input.name, built.get(), input.status,
-                          static_cast<mode_t>(0666 & ~context.umask), context.reporter);
-  }
-  return true;
+  return WriteIndexBeside(input.isStdin ? "" : input.name, input.name.c_str(), kNoFileForIndex,
+                          built.get(), input, context);
 }
 
 void TestJob(Input& input, JobContext& context) {
@@ -270,18 +280,15 @@ void WriteJob(const std::string& argument, Input& input, JobContext& context) {
     return;  // the output is abandoned as it goes out of scope
   }
   if (options.writeIndex && built) {
-    // Beside the stream: the input when expanding, the output when compressing.
-    const bool besideOutput = !expand;
-    if (besideOutput && !output.Placed()) {
-      reporter.Warning(output.Name().c_str(), "not a regular file: no index written beside it");
-    } else if (!besideOutput && input.isStdin) {
-      reporter.Warning(input.name.c_str(), "no file to put an index beside -- none written");
-    } else {
-      const std::string stream = besideOutput ? output.Name() : input.name;
-      if (!WriteIndexFile(stream, built.get(), input.status,
-                          static_cast<mode_t>(0666 & ~context.umask), reporter)) {
-        return;
-      }
+    // Beside the stream: the output when compressing, the input when expanding.
+    const bool written =
+        expand ? WriteIndexBeside(input.isStdin ? "" : input.name, input.name.c_str(),
+                                  kNoFileForIndex, built.get(), input, context)
+               : WriteIndexBeside(output.Placed() ? output.Name() : "", output.Name().c_str(),
+                                  "not a regular file: no index written beside it", built.get(),
+                                  input, context);
+    if (!written) {
+      return;
     }
   }
   const std::uint64_t compressed = expand ? facts.bytesIn : facts.bytesOut;
