@@ -233,6 +233,37 @@ RLEGOLOMB_API int rlegolomb_sizer_choose_k(const rlegolomb_sizer* s);
 /* The input bytes taken so far; 0 for null. */
 RLEGOLOMB_API uint64_t rlegolomb_sizer_input_bytes(const rlegolomb_sizer* s);
 
+/* ---- Threads: all processors on one stream ---------------------------------------------------- *
+ *
+ * A decoder or an encoder may use several threads on one stream; the bytes are the same for every
+ * count, and every rule of the calls above holds (pieces of any size, final, the limit, the bit
+ * counts, DONE, reset). A decoder with threads decodes in parallel where a call brings at least
+ * RLEGOLOMB_THREAD_MIN_INPUT bytes of input and as much output room: callers that want the threads
+ * busy give it pieces of a few MiB and rooms of as many. */
+
+/* How many threads an object may use: 1 (the default) runs on the calling thread alone; 0 uses one
+ * per processor available to the process; n > 1 at most n. Returns the count it will use (>= 1), or
+ * RLEGOLOMB_ERROR_ARGUMENT for a null object or a negative count. Kept across reset; may be called
+ * only at the start of a stream (else ERROR_ARGUMENT). The threads start at the first call that
+ * uses them and end with the object (or the next set_threads); each takes up to
+ * RLEGOLOMB_THREAD_MEMORY bytes of buffers while a call runs, freed when it returns. If the system
+ * refuses a thread, the object works with those it has. */
+RLEGOLOMB_API int rlegolomb_decoder_set_threads(rlegolomb_decoder* d, int threads);
+RLEGOLOMB_API int rlegolomb_encoder_set_threads(rlegolomb_encoder* e, int threads);
+
+/* The input a decoder call needs for its threads to help, and the memory a thread may take. */
+#define RLEGOLOMB_THREAD_MIN_INPUT 131072u
+#define RLEGOLOMB_THREAD_MEMORY 8388608u
+
+/* The one-shot calls with a thread count (0: one per processor). Same results as the calls
+ * without. */
+RLEGOLOMB_API rlegolomb_status rlegolomb_expand_mt(const void* src, size_t src_size, void* dst,
+                                                   size_t dst_capacity, size_t* dst_size,
+                                                   int threads);
+RLEGOLOMB_API rlegolomb_status rlegolomb_compress_mt(const void* src, size_t src_size, int k,
+                                                     void* dst, size_t dst_capacity,
+                                                     size_t* dst_size, int threads);
+
 /* ---- Random access and integrity: an index beside the stream -------------------------------- *
  *
  * The format has no blocks and no checksum. An index, kept beside a stream (a file NAME.idx), holds

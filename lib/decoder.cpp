@@ -39,6 +39,7 @@
 #include "format.h"
 #include "index.h"
 #include "one_bit.h"
+#include "parallel.h"
 #include "rlegolomb.h"
 
 namespace rlegolomb {
@@ -650,6 +651,7 @@ rlegolomb_decoder* rlegolomb_decoder_create(void) {
 void rlegolomb_decoder_free(rlegolomb_decoder* d) {
   if (d != nullptr) {
     rlegolomb::FreeIndexBuild(d->indexBuild);
+    rlegolomb::FreeParallelDecoding(d->parallel);
   }
   delete d;
 }

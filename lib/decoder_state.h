@@ -93,7 +93,8 @@ struct DecoderStream {
   std::uint64_t skipBytes = 0;
 };
 
-struct IndexBuild;  // index.cpp
+struct IndexBuild;        // index.cpp
+struct ParallelDecoding;  // parallel_decode.cpp
 
 // Where one call stands in its two buffers: the input bytes [next, size) are not yet consumed,
 // the output bytes [pos, end) are room; `end` is capped by the limit.
@@ -119,6 +120,10 @@ struct rlegolomb_decoder {
   // The stream, and the index being built of it (null: none; index.cpp owns it).
   rlegolomb::DecoderStream stream;
   rlegolomb::IndexBuild* indexBuild = nullptr;
+  // The threads a call may use (1: the caller's alone), kept by reset; their team and buffers
+  // (null until a call first uses them; parallel_decode.cpp owns them).
+  int threads = 1;
+  rlegolomb::ParallelDecoding* parallel = nullptr;
 };
 
 // A decoder is small enough for the stack of a one-shot call.

@@ -21,6 +21,7 @@
 #include "code_rules.h"
 #include "cpu.h"
 #include "encoder_state.h"
+#include "parallel.h"
 #include "format.h"
 #include "index.h"
 #include "one_bit.h"
@@ -324,6 +325,7 @@ uint64_t rlegolomb_encoder_bits(const rlegolomb_encoder* e) {
 void rlegolomb_encoder_free(rlegolomb_encoder* e) {
   if (e != nullptr) {
     rlegolomb::FreeEncoderIndex(e->index);
+    rlegolomb::FreeParallelEncoding(e->parallel);
   }
   delete e;
 }

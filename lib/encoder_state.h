@@ -47,6 +47,8 @@ struct EncoderStream {
 };
 
 // Where one encoder call stands in its two buffers.
+struct ParallelEncoding;  // parallel_encode.cpp
+
 struct EncodeWindow {
   const std::uint8_t* in;
   std::size_t next;
@@ -69,6 +71,10 @@ struct rlegolomb_encoder {
   // The stream, and the index being built of it (null: none; index.cpp owns it).
   rlegolomb::EncoderStream stream;
   rlegolomb::EncoderIndex* index = nullptr;
+  // The threads a call may use (1: the caller's alone), kept by reset; their team and buffers
+  // (null until a call first uses them; parallel_encode.cpp owns them).
+  int threads = 1;
+  rlegolomb::ParallelEncoding* parallel = nullptr;
 };
 
 // An encoder is small enough for the stack of a one-shot call.
