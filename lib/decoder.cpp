@@ -499,6 +499,7 @@ rlegolomb_status Decode(rlegolomb_decoder* d, DecodeWindow* w, bool final) {
     s->phase = Phase::kOverLimit;  // a limit set below what is already out
     return RLEGOLOMB_ERROR_LIMIT;
   }
+  bool mayRunParallel = d->threads > 1 && d->indexBuild == nullptr && s->skipBytes == 0;
   for (;;) {
     // Output first: waiting bytes, then the rest of a run. Bits of the byte after the limit mean
     // that the expansion passes it, whatever follows.
@@ -542,6 +543,14 @@ rlegolomb_status Decode(rlegolomb_decoder* d, DecodeWindow* w, bool final) {
       }
       s->phase = Phase::kDone;
       return RLEGOLOMB_DONE;
+    }
+    if (mayRunParallel && s->quotient == 0 && s->pendingLeft == 0) {
+      // Once per call, at a code boundary: the threads take what they can of the call's input
+      // and room, and leave the record where the codes they decoded end.
+      mayRunParallel = false;
+      if (DecodeInParallel(d, w)) {
+        continue;
+      }
     }
     if (s->quotient == 0 && w->size - w->next >= kFastInputBytes &&
         w->end - w->pos >= kFastOutputBytes) {
@@ -607,6 +616,10 @@ std::uint64_t CountExpandedBits(rlegolomb_decoder* d, const std::uint8_t* in, st
     total += s->pendingLeft;
     s->pendingLeft = 0;
   }
+}
+
+rlegolomb_status DecodeWindowed(rlegolomb_decoder* d, DecodeWindow* w, bool final) {
+  return Decode(d, w, final);
 }
 
 void StartCodesAt(rlegolomb_decoder* d, std::uint32_t k, unsigned runBit) {

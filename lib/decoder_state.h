@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "cpu.h"
+#include "rlegolomb.h"
 
 namespace rlegolomb {
 
@@ -140,6 +141,16 @@ inline void SetLimitBytes(rlegolomb_decoder* d, std::uint64_t bytes) {
 // the loops that `d`'s settings allow (its stream starts again): rlegolomb_expanded_bits on a
 // decoder of the process's settings.
 std::uint64_t CountExpandedBits(rlegolomb_decoder* d, const std::uint8_t* in, std::size_t size);
+
+// Decodes between the record and a window, as rlegolomb_decode does between the record and its
+// buffers (the window's `end` already capped by the limit).
+rlegolomb_status DecodeWindowed(rlegolomb_decoder* d, DecodeWindow* w, bool final);
+
+// Decodes part of the window on the decoder's threads, from a code boundary with no run pending:
+// whole stretches of codes, as far as the input and the room allow, leaving the record exactly
+// where a one-thread decoding of those codes would stand. False when it decoded nothing (too
+// little input or room for the threads to pay, or they could not start). parallel_decode.cpp.
+bool DecodeInParallel(rlegolomb_decoder* d, DecodeWindow* w);
 
 // Starts decoding in the middle of a stream, as if a header had been read: at the next input bit
 // given to rlegolomb_decode (the start of a code), with exponent k (0..255) and the next run's
