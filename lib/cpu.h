@@ -13,6 +13,8 @@ struct ProcessorFeatures {
   // such processor but AMD's before family 19h (and Hygon's), which run them as microcode, 100
   // times slower.
   bool fastBitDeposit;
+  // AVX2, with the system saving the 256-bit registers: byte shuffles and shifts 32 bytes at once.
+  bool vectors256;
 };
 
 // The features of this processor, found on the first call (a few cpuid instructions, each of
@@ -27,6 +29,10 @@ inline bool HasFastBitDeposit() {
   return Processor().fastBitDeposit;
 }
 
+inline bool HasVectors256() {
+  return Processor().vectors256;
+}
+
 }  // namespace rlegolomb
 
 // The loops compiled a second time for such processors (the general loops on 32- and 64-bit x86),
@@ -34,6 +40,7 @@ inline bool HasFastBitDeposit() {
 #if defined(__x86_64__) || defined(__i386__)
 #define RLEGOLOMB_TARGET_BMI __attribute__((target("bmi,bmi2,lzcnt,popcnt,pclmul,ssse3")))
 #define RLEGOLOMB_HAS_TARGET_BMI 1
+#define RLEGOLOMB_TARGET_AVX2 __attribute__((target("avx2")))
 #else
 #define RLEGOLOMB_TARGET_BMI
 #define RLEGOLOMB_HAS_TARGET_BMI 0

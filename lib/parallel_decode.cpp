@@ -34,12 +34,17 @@
 #include <vector>
 
 #include "bits.h"
+#include "cpu.h"
 #include "decode_steps.h"
 #include "decoder_state.h"
 #include "format.h"
 #include "parallel.h"
 #include "rlegolomb.h"
 #include "workers.h"
+
+#if RLEGOLOMB_HAS_TARGET_BMI
+#include <immintrin.h>
+#endif
 
 namespace rlegolomb {
 
@@ -142,12 +147,37 @@ std::uint64_t FindCodeStart(const std::uint8_t* in, std::size_t size, std::uint6
   return kNoBit;
 }
 
+// PutBits' output bytes from byte t on, 32 at a time with AVX2 (each output byte from two source
+// bytes, as below: 16-bit shifts, the bits that cross into the neighbouring byte masked off);
+// returns the first byte not written.
+#if RLEGOLOMB_HAS_TARGET_BMI
+RLEGOLOMB_TARGET_AVX2 std::size_t PutBytesWide(std::uint8_t* out, const std::uint8_t* src,
+                                               std::size_t t, std::size_t outBytes, unsigned shift,
+                                               std::uint8_t flip) {
+  const __m256i flipBytes = _mm256_set1_epi8(static_cast<char>(flip));
+  const __m128i up = _mm_cvtsi32_si128(static_cast<int>(8 - shift));
+  const __m128i down = _mm_cvtsi32_si128(static_cast<int>(shift));
+  const __m256i keepUp = _mm256_set1_epi8(static_cast<char>((0xFFu << (8 - shift)) & 0xFFu));
+  const __m256i keepDown = _mm256_set1_epi8(static_cast<char>(0xFFu >> shift));
+  for (; t + 32 <= outBytes; t += 32) {
+    const __m256i before = _mm256_xor_si256(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + t - 1)), flipBytes);
+    const __m256i after =
+        _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + t)), flipBytes);
+    const __m256i high = _mm256_and_si256(_mm256_sll_epi16(before, up), keepUp);
+    const __m256i low = _mm256_and_si256(_mm256_srl_epi16(after, down), keepDown);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + t), _mm256_or_si256(high, low));
+  }
+  return t;
+}
+#endif
+
 // Writes `bits` bits of `src` (its first bit at the top of src[0]), each inverted when `flip` is
 // 0xFF, into `room` from room bit `at` on. The room's bits before `at` in its byte are kept; the
 // bits after the last one, to the end of its byte, become zeros. src must be readable for 8 bytes
-// past (bits + 7) / 8; the room must hold (at + bits + 7) / 8 bytes.
+// past (bits + 7) / 8; the room must hold (at + bits + 7) / 8 bytes. `wide`: AVX2 may be used.
 void PutBits(std::uint8_t* room, std::uint64_t at, const std::uint8_t* src, std::uint64_t bits,
-             std::uint8_t flip) {
+             std::uint8_t flip, bool wide) {
   if (bits == 0) {
     return;
   }
@@ -161,6 +191,13 @@ void PutBits(std::uint8_t* room, std::uint64_t at, const std::uint8_t* src, std:
   const std::uint8_t kept = shift != 0 ? out[0] & static_cast<std::uint8_t>(0xFF00u >> shift) : 0;
   out[0] = static_cast<std::uint8_t>(kept | ((src[0] ^ flip) >> shift));
   std::size_t t = 1;
+#if RLEGOLOMB_HAS_TARGET_BMI
+  if (wide) {
+    t = PutBytesWide(out, src, t, outBytes, shift, flip);
+  }
+#else
+  static_cast<void>(wide);
+#endif
   for (; t + 8 <= outBytes; t += 8) {
     const std::uint64_t before = (LoadBigEndian(src + t - 1) ^ flipWord) << (8 - shift);
     const auto after = static_cast<unsigned>(src[t + 7] ^ flip) >> shift;
@@ -207,6 +244,7 @@ struct Engine {
   std::uint8_t* room;
   std::size_t roomEnd;
   unsigned width;
+  bool wide;  // AVX2 for the copies
   ParallelSettings settings;
   unsigned workers;
 
@@ -341,7 +379,7 @@ void PlaceSegments(Engine& e, std::unique_lock<std::mutex>& lock) {
       const std::uint64_t at = e.placedBit + 8 * g.copiedBytes;
       const std::uint8_t flip = e.placedRun != 0 ? 0xFF : 0;
       lock.unlock();
-      PutBits(e.room, at, g.buffer, g.bits - 8 * g.copiedBytes, flip);
+      PutBits(e.room, at, g.buffer, g.bits - 8 * g.copiedBytes, flip, e.wide);
       lock.lock();
       e.freeBuffers.push_back(g.buffer);
       g.buffer = nullptr;
@@ -377,7 +415,7 @@ bool CopyOutFullBuffer(Engine& e, std::size_t i, DecodeWindow* w) {
   if ((at + bits + 7) / 8 > e.roomEnd) {
     return false;
   }
-  PutBits(e.room, at, w->out, bits, flip);
+  PutBits(e.room, at, w->out, bits, flip, e.wide);
   g.copiedBytes += w->pos;
   w->pos = 0;
   return true;
@@ -553,6 +591,7 @@ bool DecodeInParallel(rlegolomb_decoder* d, DecodeWindow* w) {
   e.room = w->out;
   e.roomEnd = w->end;
   e.width = s->remainderWidth;
+  e.wide = HasVectors256();
   e.settings = p->settings;
   e.workers = p->workers->count();
   e.outFrom = w->pos;

@@ -112,8 +112,8 @@ struct Result {
 };
 
 // Decodes in pieces on `threads` threads with the threads' sizes given (0: the library's own).
-Result Decode(const Bytes& stream, int threads, Cuts cuts, std::size_t segment,
-              std::size_t buffer, std::uint64_t limit = 0) {
+Result Decode(const Bytes& stream, int threads, Cuts cuts, std::size_t segment, std::size_t buffer,
+              std::uint64_t limit = 0) {
   rlegolomb_decoder* d = rlegolomb_decoder_create();
   EXPECT_NE(d, nullptr);
   EXPECT_EQ(rlegolomb_decoder_set_threads(d, threads), threads);
@@ -151,14 +151,16 @@ TEST(ParallelDecodeTest, TinySegmentsGiveTheOneThreadBytes) {
                                  ", buffers of " + std::to_string(s.buffer) + ", " +
                                  std::to_string(threads) + " threads";
         // The whole stream and room in one call; then pieces and rooms of every size.
-        ExpectSame(one, Decode(c.stream, threads, EvenCuts(c.stream.size() + 1, 1 << 22),
-                               s.segment, s.buffer),
-                   what + ", one call");
+        ExpectSame(
+            one,
+            Decode(c.stream, threads, EvenCuts(c.stream.size() + 1, 1 << 22), s.segment, s.buffer),
+            what + ", one call");
         ExpectSame(one, Decode(c.stream, threads, EvenCuts(997, 1500), s.segment, s.buffer),
                    what + ", even pieces");
-        ExpectSame(one, Decode(c.stream, threads, RandomCuts(s.segment * 31 + s.buffer),
-                               s.segment, s.buffer),
-                   what + ", random pieces");
+        ExpectSame(
+            one,
+            Decode(c.stream, threads, RandomCuts(s.segment * 31 + s.buffer), s.segment, s.buffer),
+            what + ", random pieces");
       }
     }
   }
@@ -206,8 +208,8 @@ TEST(ParallelDecodeTest, OneShotCallsAgreeOnLargeStreams) {
                   expectedStatus)
             << c.name;
         ASSERT_EQ(size, expectedSize) << c.name << " threads " << threads;
-        EXPECT_TRUE(std::equal(actual.begin(), actual.begin() + static_cast<long>(size),
-                               expected.begin()))
+        EXPECT_TRUE(
+            std::equal(actual.begin(), actual.begin() + static_cast<long>(size), expected.begin()))
             << c.name << ", capacity " << capacity << ", threads " << threads;
         EXPECT_EQ(actual[capacity], 0xA5) << "written past the capacity";
       }
