@@ -686,8 +686,8 @@ struct CompressorState {
   }
 
   std::mutex mutex;
-  int k;        // 0..255, or -1 until flush() chooses it
-  int threads;  // as asked, or the count the encoder uses once there is one
+  int k;                             // 0..255, or -1 until flush() chooses it
+  int threads;                       // as asked, or the count the encoder uses once there is one
   EncoderPtr encoder;                // null while k is to be chosen
   std::vector<unsigned char> input;  // the whole input while k is to be chosen
   bool flushed = false;
