@@ -140,7 +140,8 @@ void ExpectSame(const Seen& one, const Seen& many, const std::string& label) {
 }
 
 // A fixed program's run: on one processor, then on all of them, the same; the one-processor run
-// gave `status` and left `file` with `expected` (or, for a refused write, its first `prefix` bytes).
+// gave `status` and left `file` with `expected` (or, for a refused write, its first `prefix`
+// bytes).
 struct FixedCase {
   std::string label;
   std::string program;
@@ -162,8 +163,8 @@ void RunFixedCase(const FixedCase& c) {
   EXPECT_EQ(one.result.status, c.status) << c.label << ": " << one.result.out << one.result.err;
   const Bytes& written = one.files.count(c.file) != 0 ? one.files.at(c.file) : Bytes{};
   if (c.limit < 0) {
-    EXPECT_TRUE(written == c.expected) << c.label << ": " << written.size() << " bytes against "
-                                       << c.expected.size();
+    EXPECT_TRUE(written == c.expected)
+        << c.label << ": " << written.size() << " bytes against " << c.expected.size();
   } else {
     ASSERT_EQ(written.size(), static_cast<std::size_t>(c.limit)) << c.label;
     EXPECT_TRUE(std::equal(written.begin(), written.end(), c.expected.begin())) << c.label;
@@ -181,38 +182,99 @@ TEST(ThreadsCliTest, TheFixedProgramsGiveTheSameRunsOnEveryProcessor) {
   const std::string compressing = Announcement("Compressing", "in", "out");
   const Bytes noiseAtK1 = LibraryCompress(d.noise, 1);
   const std::vector<FixedCase> cases = {
-      {"expand short runs", kExpand, {{"in", d.shortRunsStream}}, {"in", "out"}, 0, "out",
+      {"expand short runs",
+       kExpand,
+       {{"in", d.shortRunsStream}},
+       {"in", "out"},
+       0,
+       "out",
        d.shortRuns},
-      {"expand medium runs", kExpand, {{"in", d.mediumRunsStream}}, {"in", "out"}, 0, "out",
+      {"expand medium runs",
+       kExpand,
+       {{"in", d.mediumRunsStream}},
+       {"in", "out"},
+       0,
+       "out",
        d.mediumRuns},
-      {"expand random bytes at k = 4", kExpand, {{"in", d.randomStream}}, {"in", "out"}, 0, "out",
+      {"expand random bytes at k = 4",
+       kExpand,
+       {{"in", d.randomStream}},
+       {"in", "out"},
+       0,
+       "out",
        LibraryExpand(d.randomStream)},
-      {"expand a pipe", kExpand, {}, {"/dev/stdin", "out"}, 0, "out", d.shortRuns, -1,
+      {"expand a pipe",
+       kExpand,
+       {},
+       {"/dev/stdin", "out"},
+       0,
+       "out",
+       d.shortRuns,
+       -1,
        d.shortRunsStream},
-      {"compress short runs, k chosen", kCompress, {{"in", d.shortRuns}}, {"in", "out"}, 0, "out",
+      {"compress short runs, k chosen",
+       kCompress,
+       {{"in", d.shortRuns}},
+       {"in", "out"},
+       0,
+       "out",
        d.shortRunsStream},
-      {"compress medium runs at k = 2", kCompress, {{"in", d.mediumRuns}}, {"in", "out", "2"}, 0,
-       "out", LibraryCompress(d.mediumRuns, 2)},
-      {"compress noise at k = 1", kCompress, {{"in", d.noise}}, {"in", "out", "1"}, 0, "out",
+      {"compress medium runs at k = 2",
+       kCompress,
+       {{"in", d.mediumRuns}},
+       {"in", "out", "2"},
+       0,
+       "out",
+       LibraryCompress(d.mediumRuns, 2)},
+      {"compress noise at k = 1",
+       kCompress,
+       {{"in", d.noise}},
+       {"in", "out", "1"},
+       0,
+       "out",
        noiseAtK1},
-      {"compress a pipe at k = 1", kCompress, {}, {"/dev/stdin", "out", "1"}, 0, "out", noiseAtK1,
-       -1, d.noise},
+      {"compress a pipe at k = 1",
+       kCompress,
+       {},
+       {"/dev/stdin", "out", "1"},
+       0,
+       "out",
+       noiseAtK1,
+       -1,
+       d.noise},
       // Refused writes: a prefix of the right bytes, the same fatal line.
-      {"expand into a limit past the first threaded block", kExpand, {{"in", d.shortRunsStream}},
-       {"in", "out"}, 255, "out", d.shortRuns, 4 * static_cast<long long>(kMiB) + 4097},
-      {"expand into a limit of a MiB and a byte", kExpand, {{"in", d.randomStream}},
-       {"in", "out"}, 255, "out", LibraryExpand(d.randomStream),
+      {"expand into a limit past the first threaded block",
+       kExpand,
+       {{"in", d.shortRunsStream}},
+       {"in", "out"},
+       255,
+       "out",
+       d.shortRuns,
+       4 * static_cast<long long>(kMiB) + 4097},
+      {"expand into a limit of a MiB and a byte",
+       kExpand,
+       {{"in", d.randomStream}},
+       {"in", "out"},
+       255,
+       "out",
+       LibraryExpand(d.randomStream),
        static_cast<long long>(kMiB) + 1},
-      {"compress into a limit", kCompress, {{"in", d.noise}}, {"in", "out", "1"}, 255, "out",
-       noiseAtK1, static_cast<long long>(kMiB) + 3},
+      {"compress into a limit",
+       kCompress,
+       {{"in", d.noise}},
+       {"in", "out", "1"},
+       255,
+       "out",
+       noiseAtK1,
+       static_cast<long long>(kMiB) + 3},
   };
   for (const FixedCase& c : cases) {
     RunFixedCase(c);
   }
   // The console text of a success and of a refused write (the run above compared it between the
   // two; here, that it is the program's usual text).
-  const Seen ok =
-      RunIn(kExpand, {{"in", d.mediumRunsStream}}, {"in", "out"}, RunOptions{.oneProcessor = false});
+  const Seen ok = RunIn(kExpand, {{"in", d.mediumRunsStream}}, {"in", "out"},
+                        RunOptions{.oneProcessor = false});
   EXPECT_EQ(ok.result.out, expanding + "\n");
   const Seen refused = RunIn(kCompress, {{"in", d.noise}}, {"in", "out", "1"},
                              RunOptions{.fileSizeLimit = static_cast<long long>(kMiB) + 3});
@@ -247,7 +309,11 @@ TEST(ThreadsCliTest, RlegolombGivesTheSameRunsForEveryThreadCount) {
       {"an index written beside", streams, {"-d", "--index", "-o", "out", "a.rlg"}, 0},
       {"a range", streams, {"-d", "--offset=3M", "--length=1500K", "-o", "out", "a.rlg"}, 0},
       {"--max-output stops it", streams, {"-d", "--max-output=3M", "-c", "r.rlg"}, 1},
-      {"a refused write leaves no output", streams, {"-d", "-o", "out", "a.rlg"}, 1, std::nullopt,
+      {"a refused write leaves no output",
+       streams,
+       {"-d", "-o", "out", "a.rlg"},
+       1,
+       std::nullopt,
        3 * static_cast<long long>(kMiB) + 1},
   };
   for (const ToolCase& c : cases) {
@@ -258,7 +324,8 @@ TEST(ThreadsCliTest, RlegolombGivesTheSameRunsForEveryThreadCount) {
     EXPECT_EQ(one.result.status, c.status) << c.label << ": " << one.result.err;
     for (const char* threads : {"-T2", "-T0", "--threads=2"}) {
       arguments[0] = threads;
-      ExpectSame(one, RunIn(kTool, c.files, arguments, options), c.label + " with " + std::string(threads));
+      ExpectSame(one, RunIn(kTool, c.files, arguments, options),
+                 c.label + " with " + std::string(threads));
     }
   }
 }
@@ -281,9 +348,12 @@ TEST(ThreadsCliTest, RlegolombsOneThreadRunsAreRight) {
 TEST(ThreadsCliTest, ThreadCountsAreReadAsZstdReadsThem) {
   const Bytes stream = {0x02, 0xCB};
   // Each spelling takes its value; the run works.
-  for (const std::vector<std::string>& given :
-       {std::vector<std::string>{"-T3"}, {"-T", "3"}, {"--threads=0"}, {"--threads", "7"},
-        {"-dT2"}, {"-T1000000"}}) {
+  for (const std::vector<std::string>& given : {std::vector<std::string>{"-T3"},
+                                                {"-T", "3"},
+                                                {"--threads=0"},
+                                                {"--threads", "7"},
+                                                {"-dT2"},
+                                                {"-T1000000"}}) {
     std::vector<std::string> arguments = given;
     arguments.push_back("-dc");
     const ProgramResult result = RunProgram(kTool, arguments, {.stdinBytes = stream});
