@@ -36,7 +36,7 @@ Bytes Runs(std::uint32_t seed, std::size_t size, std::uint32_t mean) {
   for (std::uint8_t& byte : bytes) {
     for (int i = 0; i < 8; ++i) {
       bit ^= random() % mean == 0 ? 1u : 0u;
-      byte = static_cast<std::uint8_t>(byte << 1 | bit);
+      byte = static_cast<std::uint8_t>(static_cast<unsigned>(byte) << 1 | bit);
     }
   }
   return bytes;

@@ -80,7 +80,6 @@ void StartBlockWriter(BlockWriter* writer, BlockWriteFunction write, void* targe
   writer->write = write;
   writer->target = target;
   writer->overlapped = overlapped;
-  writer->blockBytes = blockBytes;
   for (int i = 0; i < kWriterBlocks; ++i) {
     writer->blocks[i] =
         overlapped || i == 0 ? blocks + blockBytes * static_cast<std::size_t>(i) : nullptr;

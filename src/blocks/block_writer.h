@@ -73,7 +73,6 @@ struct BlockWriter {
   BlockWriteFunction write;
   void* target;
   bool overlapped;
-  std::size_t blockBytes;  // of each block
   std::uint8_t* blocks[kWriterBlocks];
   std::size_t sizes[kWriterBlocks];
   int filling;  // the block the decoder fills

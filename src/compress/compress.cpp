@@ -167,6 +167,11 @@ CompressResult CompressFileFast(BitFile* input, BitFile* output, int k, std::siz
   }
   BlockMemory memory;
   AllocateBlockMemory(&memory, 2 * blockBytes);
+  if (memory.start == nullptr && blockBytes > kBlockBytes) {
+    // Without memory for the larger blocks, the threads work on the one-thread blocks.
+    blockBytes = kBlockBytes;
+    AllocateBlockMemory(&memory, 2 * blockBytes);
+  }
   CompressBlocks blocks{memory.start,
                         memory.start != nullptr ? memory.start + blockBytes : nullptr};
   CompressResult result;

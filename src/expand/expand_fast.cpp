@@ -98,12 +98,17 @@ void ExpandInBlocks(BitFile* input, BitFile* output, bool overlapped, int thread
     return;
   }
   rlegolomb_decoder* decoder = rlegolomb_decoder_create();
-  const ExpansionBlocks sizes =
+  ExpansionBlocks sizes =
       ExpansionBlocksFor(decoder != nullptr ? DecoderThreads(decoder, input, threads) : 1);
   BlockWriter writer;
   const int blockCount = overlapped ? kWriterBlocks : 1;
   BlockMemory memory;
   AllocateBlockMemory(&memory, ExpansionBytes(sizes, blockCount));
+  if (memory.start == nullptr && sizes.inputBytes != kInputBlockBytes) {
+    // Without memory for the larger blocks, the threads work on the one-thread blocks.
+    sizes = ExpansionBlocksFor(1);
+    AllocateBlockMemory(&memory, ExpansionBytes(sizes, blockCount));
+  }
   if (decoder != nullptr && memory.start != nullptr) {
     StartBlockWriter(&writer, WriteToBitFile, output, memory.start + sizes.inputBytes,
                      sizes.outputBytes, overlapped);
