@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -371,6 +372,23 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
     std::signal(SIGPIPE, SIG_DFL);
     if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0) {
       _exit(127);
+    }
+    if (options.oneProcessor) {
+      cpu_set_t all;
+      CPU_ZERO(&all);
+      std::size_t first = 0;
+      if (sched_getaffinity(0, sizeof all, &all) != 0) {
+        _exit(127);
+      }
+      while (first < std::size_t{CPU_SETSIZE} && !CPU_ISSET(first, &all)) {
+        ++first;
+      }
+      cpu_set_t one;
+      CPU_ZERO(&one);
+      CPU_SET(first, &one);
+      if (sched_setaffinity(0, sizeof one, &one) != 0) {
+        _exit(127);
+      }
     }
     if (options.fileSizeLimit >= 0) {
       std::signal(SIGXFSZ, SIG_IGN);

@@ -112,6 +112,9 @@ struct RunOptions {
   // Descriptors of 0, 1 and 2 that the child closes just before it runs the program. What the
   // program writes to a closed 1 or 2 does not reach `out` or `err`.
   std::vector<int> closedDescriptors = {};
+  // When true, the child may run on one processor only (the first of its affinity mask), so that
+  // a program using one thread per processor available uses one.
+  bool oneProcessor = false;
 };
 
 ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,

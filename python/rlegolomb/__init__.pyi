@@ -12,13 +12,17 @@ __version__: str
 
 class OutputLimitError(ValueError): ...
 
-def compress(data: ReadableBuffer, /, k: SupportsIndex | None = None) -> bytes: ...
-def decompress(data: ReadableBuffer, /, max_output: SupportsIndex | None = None) -> bytes: ...
+def compress(
+    data: ReadableBuffer, /, k: SupportsIndex | None = None, *, threads: SupportsIndex = 1
+) -> bytes: ...
+def decompress(
+    data: ReadableBuffer, /, max_output: SupportsIndex | None = None, *, threads: SupportsIndex = 1
+) -> bytes: ...
 def expanded_bits(data: ReadableBuffer, /) -> int: ...
 def choose_k(data: ReadableBuffer, /) -> int: ...
 @final
 class Compressor:
-    def __init__(self, k: SupportsIndex | None = None) -> None: ...
+    def __init__(self, k: SupportsIndex | None = None, *, threads: SupportsIndex = 1) -> None: ...
     def compress(self, data: ReadableBuffer, /) -> bytes: ...
     def flush(self) -> bytes: ...
     @property
@@ -26,7 +30,9 @@ class Compressor:
 
 @final
 class Decompressor:
-    def __init__(self, max_output: SupportsIndex | None = None) -> None: ...
+    def __init__(
+        self, max_output: SupportsIndex | None = None, *, threads: SupportsIndex = 1
+    ) -> None: ...
     def decompress(self, data: ReadableBuffer, /, max_length: SupportsIndex = -1) -> bytes: ...
     def flush(self) -> bytes: ...
     @property
@@ -42,9 +48,14 @@ class Decompressor:
     @property
     def max_length(self) -> int | None: ...  # deprecated: max_output
 
-def compress_array(mask: npt.ArrayLike, k: SupportsIndex | None = None) -> bytes: ...
+def compress_array(
+    mask: npt.ArrayLike, k: SupportsIndex | None = None, *, threads: SupportsIndex = 1
+) -> bytes: ...
 def decompress_array(
-    data: ReadableBuffer, shape: SupportsIndex | Sequence[SupportsIndex]
+    data: ReadableBuffer,
+    shape: SupportsIndex | Sequence[SupportsIndex],
+    *,
+    threads: SupportsIndex = 1,
 ) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
 
 # A path or a binary file object; an index is one of those or its bytes.
@@ -58,7 +69,7 @@ class RLEGolombFile(io.BufferedIOBase):
         mode: str = "rb",
         *,
         index: _Index = None,
-        threads: int = 1,
+        threads: SupportsIndex = 1,
         k: SupportsIndex | None = None,
         spacing: int | None = None,
     ) -> None: ...
@@ -80,7 +91,7 @@ def open(
     mode: str = "rb",
     *,
     index: _Index = None,
-    threads: int = 1,
+    threads: SupportsIndex = 1,
     k: SupportsIndex | None = None,
     spacing: int | None = None,
 ) -> RLEGolombFile: ...

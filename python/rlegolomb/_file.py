@@ -10,13 +10,16 @@ before it is complete builds it in one pass.
 import builtins
 import io
 import mmap
+import operator
 import os
 
 from ._rlegolomb import Compressor, _Reader
 
 _READ_MODES = ("r", "rb")
-# Reads larger than this go a piece of this size at a time.
+# Reads larger than this go a piece of this size at a time; with threads, pieces of 16 MiB, so
+# that each decoding call gives every thread a share worth the hand-over.
 _PIECE = 1 << 20
+_THREADED_PIECE = 16 << 20
 _WRITE_MODES = ("w", "wb", "x", "xb", "a", "ab")
 
 
@@ -51,8 +54,11 @@ class RLEGolombFile(io.BufferedIOBase):
     def __init__(self, file, mode="rb", *, index=None, threads=1, k=None, spacing=None):
         if mode not in _READ_MODES + _WRITE_MODES:
             raise ValueError(f"invalid mode: {mode!r}")
-        if threads != 1:
-            raise ValueError("threads: a file decodes on one thread (1) in this version")
+        # Checked before the file is opened: opening it to write truncates it.
+        threads = operator.index(threads)
+        if threads < 0:
+            raise ValueError(f"threads must be >= 0, not {threads}")
+        self._piece = _PIECE if threads == 1 else _THREADED_PIECE
         self._reading = mode in _READ_MODES
         if self._reading and k is not None:
             raise ValueError("k is for writing")
@@ -75,9 +81,9 @@ class RLEGolombFile(io.BufferedIOBase):
                 data = _read_all(self._fp)
                 if isinstance(data, mmap.mmap):
                     self._map = data
-                self._reader = _Reader(data, _index_bytes(index), spacing or 0)
+                self._reader = _Reader(data, _index_bytes(index), spacing or 0, threads)
             else:
-                self._compressor = Compressor(k)
+                self._compressor = Compressor(k, threads=threads)
         except BaseException:
             self._close_files()
             raise
@@ -127,13 +133,13 @@ class RLEGolombFile(io.BufferedIOBase):
         """Up to size bytes of the expansion from the position on (all the rest for a
         negative size or None); b'' at the end."""
         self._check_reading()
-        if size is not None and 0 <= size <= _PIECE:
+        if size is not None and 0 <= size <= self._piece:
             data = self._reader.read(size)
         else:
             # The rest, or a large size, a piece at a time: no room larger than what comes.
             parts, got = [], 0
             while size is None or size < 0 or got < size:
-                want = _PIECE if size is None or size < 0 else min(_PIECE, size - got)
+                want = self._piece if size is None or size < 0 else min(self._piece, size - got)
                 part = self._reader.read(want)
                 if not part:
                     break
@@ -233,7 +239,10 @@ def open(file, mode="rb", *, index=None, threads=1, k=None, spacing=None):  # no
     constant memory, as they come; without k, the bytes are held until close(), which chooses
     the k of the smallest stream, as rle-golomb-compress does.
 
-    threads is the number of threads to decode with; this version decodes on one (1).
+    threads is how many threads may decode (reading) or encode (writing): 1 (the default) the
+    calling thread alone, 0 one per processor available, n at most n. The bytes are the same
+    for every count; with threads, large reads go 16 MiB at a time, so that each share is worth
+    a thread. ValueError for a negative count.
 
     A band of rows of a packed mask (rows of row_bytes bytes, no header):
 

@@ -34,32 +34,45 @@ class RLEGolomb(Codec):
     k is the code's exponent (0..255), or None to choose it per chunk, as compress() does.
     encode(buf) is exactly rlegolomb.compress(bytes(buf), k); decode(buf, out) writes the
     expansion into out when given, which it must fill exactly (ValueError otherwise).
+
+    threads is how many threads each chunk is encoded and decoded on, as for compress() (1, the
+    default; 0: one per processor). It changes no byte; the config names it only when it is not
+    1, so that arrays written with the default have the config they always had. Dask already
+    works on several chunks at once: threads help large chunks read one at a time.
     """
 
     codec_id = "rlegolomb"
 
-    def __init__(self, k=None):
+    def __init__(self, k=None, threads=1):
         if k is not None:
             k = operator.index(k)
             if not 0 <= k <= 255:
                 raise ValueError(f"k must be from 0 to 255, not {k}")
+        threads = operator.index(threads)
+        if threads < 0:
+            raise ValueError(f"threads must be >= 0, not {threads}")
         self.k = k
+        self.threads = threads
 
     def encode(self, buf):
-        return compress(ensure_contiguous_ndarray(buf), self.k)
+        return compress(ensure_contiguous_ndarray(buf), self.k, threads=self.threads)
 
     def decode(self, buf, out=None):
         buf = ensure_contiguous_ndarray(buf)
         if out is None:
-            return decompress(buf)
-        expand_into(buf, ensure_contiguous_ndarray(out))
+            return decompress(buf, threads=self.threads)
+        expand_into(buf, ensure_contiguous_ndarray(out), self.threads)
         return out
 
     def get_config(self):
-        return {"id": self.codec_id, "k": self.k}
+        config = {"id": self.codec_id, "k": self.k}
+        if self.threads != 1:
+            config["threads"] = self.threads
+        return config
 
     def __repr__(self):
-        return f"{type(self).__name__}(k={self.k!r})"
+        threads = "" if self.threads == 1 else f", threads={self.threads!r}"
+        return f"{type(self).__name__}(k={self.k!r}{threads})"
 
 
 numcodecs.register_codec(RLEGolomb)

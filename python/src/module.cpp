@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -193,6 +194,22 @@ std::optional<uint64_t> CountArgument(PyObject* value, const char* name, bool no
   return static_cast<uint64_t>(big);
 }
 
+// threads: an integer >= 0 (0: one per processor available to the process); a missing argument
+// is 1, the calling thread alone. Counts past INT_MAX are clamped there: the library caps them.
+int ThreadsArgument(PyObject* value) {
+  if (value == nullptr) {
+    return 1;
+  }
+  PyObject* index = IndexArgument(value, "threads", "an integer >= 0");
+  int overflow = 0;
+  long long threads = IntValue(index, overflow);
+  if (overflow < 0 || (overflow == 0 && threads < 0)) {
+    PyErr_Format(PyExc_ValueError, "threads must be >= 0, not %S", value);
+    throw PythonError{};
+  }
+  return overflow > 0 || threads > INT_MAX ? INT_MAX : static_cast<int>(threads);
+}
+
 // The per-call cap of Decompressor.decompress(): a negative integer means none (kSizeMax), as in
 // bz2 and lzma.
 size_t PieceCapArgument(PyObject* value) {
@@ -352,6 +369,21 @@ size_t InitialRoom(size_t input_size, size_t max_output) {
   return std::min(room, std::max<size_t>(max_output, 1));
 }
 
+// With threads, a decoder or an encoder works in parallel only on the input and the room one call
+// brings (rlegolomb.h, "Threads"): the first room for a large input is then a few MiB, 2 MiB per
+// thread from 4 to 16 MiB, rather than the one-thread 256 KiB. Untouched room costs address
+// space only, and the result is cut to its length at the end.
+size_t FirstRoom(size_t input_size, size_t max_output, int threads) {
+  const size_t room = InitialRoom(input_size, max_output);
+  if (threads <= 1 || input_size < RLEGOLOMB_THREAD_MIN_INPUT) {
+    return room;
+  }
+  const size_t per_thread = size_t{2} << 20;
+  const size_t threaded = std::clamp(per_thread * static_cast<size_t>(std::min(threads, 8)),
+                                     size_t{4} << 20, size_t{16} << 20);
+  return std::min(std::max(room, threaded), std::max<size_t>(max_output, 1));
+}
+
 // The whole output, estimated from `made` bytes out of `used` of `total` input bytes, and 1/16
 // more; 0 when nothing is known (no input used, or none left: the rest comes from inside).
 size_t EstimateOutput(size_t made, size_t used, size_t total) {
@@ -425,6 +457,24 @@ DecoderPtr NewDecoder() {
   return decoder;
 }
 
+// Lets a new decoder (encoder) use `threads` threads (0: one per processor) and returns the count
+// it will use; 1 asks for nothing, the default of every object.
+int SetThreads(rlegolomb_decoder* decoder, int threads) {
+  const int count = threads == 1 ? 1 : rlegolomb_decoder_set_threads(decoder, threads);
+  if (count < 1) {
+    RaiseStatus(static_cast<rlegolomb_status>(count));
+  }
+  return count;
+}
+
+int SetThreads(rlegolomb_encoder* encoder, int threads) {
+  const int count = threads == 1 ? 1 : rlegolomb_encoder_set_threads(encoder, threads);
+  if (count < 1) {
+    RaiseStatus(static_cast<rlegolomb_status>(count));
+  }
+  return count;
+}
+
 // Takes a lock, waiting for it with the GIL released so that the thread that holds it can finish.
 // Taken only after the arguments have been read, so no Python code runs under it.
 class ObjectLock {
@@ -445,8 +495,9 @@ class ObjectLock {
 
 // ---- One-shot functions -------------------------------------------------------------------------
 
-// The whole stream of size bytes at data, with k (0..255) or k chosen (-1).
-PyObject* CompressWhole(const unsigned char* data, size_t size, int k) {
+// The whole stream of size bytes at data, with k (0..255) or k chosen (-1), the encoder on
+// `threads` threads.
+PyObject* CompressWhole(const unsigned char* data, size_t size, int k, int threads) {
   if (k < 0) {
     // rlegolomb_choose_k rather than a sizer of our own: the library tallies a small input
     // without allocating a sizer at all. Should another thread change the data before the
@@ -460,7 +511,8 @@ PyObject* CompressWhole(const unsigned char* data, size_t size, int k) {
   // One pass into growing room: the library's bound (up to 33 bytes per input byte at k = 0)
   // would reserve far more than the stream takes.
   EncoderPtr encoder = NewEncoder(k);
-  BytesBuilder out(InitialRoom(size, kSizeMax));
+  const int count = SetThreads(encoder.get(), threads);
+  BytesBuilder out(FirstRoom(size, kSizeMax, count));
   rlegolomb_in in{data, size, 0};
   rlegolomb_status status = Drain(encoder.get(), rlegolomb_encode, in, 1, out, kSizeMax);
   if (status != RLEGOLOMB_DONE) {
@@ -469,19 +521,20 @@ PyObject* CompressWhole(const unsigned char* data, size_t size, int k) {
   return out.Finish();
 }
 
-constexpr Parameters<2> kCompressParameters{"compress", {"data", "k"}, 2, 1, 1};
+constexpr Parameters<3> kCompressParameters{"compress", {"data", "k", "threads"}, 2, 1, 1};
 
 PyObject* Compress(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return Guarded([&] {
-    auto [data, k_arg] = ParseArguments(kCompressParameters, args, nargs, kwnames);
+    auto [data, k_arg, threads_arg] = ParseArguments(kCompressParameters, args, nargs, kwnames);
     int k = KArgument(k_arg, true);
+    int threads = ThreadsArgument(threads_arg);
     Buffer src(data);
-    return CompressWhole(src.data(), src.size(), k);
+    return CompressWhole(src.data(), src.size(), k, threads);
   });
 }
 
-constexpr Parameters<3> kDecompressParameters{
-    "decompress", {"data", "max_output", "max_length"}, 2, 1, 1};
+constexpr Parameters<4> kDecompressParameters{
+    "decompress", {"data", "max_output", "max_length", "threads"}, 2, 1, 1};
 
 // One decoding pass straight into the result, whose room grows (realloc, which moves pages rather
 // than bytes at large sizes) and is cut to the length at the end. Sizing the result first with
@@ -490,14 +543,16 @@ constexpr Parameters<3> kDecompressParameters{
 // expand to.
 PyObject* Decompress(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return Guarded([&] {
-    auto [data, max_output_arg, max_length_arg] =
+    auto [data, max_output_arg, max_length_arg, threads_arg] =
         ParseArguments(kDecompressParameters, args, nargs, kwnames);
     std::optional<uint64_t> max_output =
         TotalCapArgument("decompress", max_output_arg, max_length_arg);
+    int threads = ThreadsArgument(threads_arg);
     Buffer src(data);
     DecoderPtr decoder = NewDecoder();
+    const int count = SetThreads(decoder.get(), threads);
     size_t max_room = max_output ? RoomForLimit(*max_output) : kSizeMax;
-    BytesBuilder out(InitialRoom(src.size(), max_room));
+    BytesBuilder out(FirstRoom(src.size(), max_room, count));
     rlegolomb_in in = src.input();
     rlegolomb_status status = Drain(decoder.get(), rlegolomb_decode, in, 1, out, max_room);
     if (max_output && out.length() > *max_output) {
@@ -537,16 +592,17 @@ PyObject* ChooseK(PyObject*, PyObject* data) {
   });
 }
 
-// expand_prefix(data, bits): the first (bits + 7) // 8 bytes of the expansion, decoding no further
-// than that (plus a byte): a long stream costs only its prefix. ValueError when the expansion is
-// shorter than `bits` bits.
+// expand_prefix(data, bits, threads=1): the first (bits + 7) // 8 bytes of the expansion, decoding
+// no further than that (plus a byte): a long stream costs only its prefix. ValueError when the
+// expansion is shorter than `bits` bits.
 PyObject* ExpandPrefix(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return Guarded([&]() -> PyObject* {
-    if (nargs != 2) {
-      PyErr_Format(PyExc_TypeError, "expand_prefix() takes 2 arguments (%zd given)", nargs);
+    if (nargs != 2 && nargs != 3) {
+      PyErr_Format(PyExc_TypeError, "expand_prefix() takes 2 or 3 arguments (%zd given)", nargs);
       throw PythonError{};
     }
     uint64_t bits = *CountArgument(args[1], "bits", false);
+    int threads = ThreadsArgument(nargs == 3 ? args[2] : nullptr);
     Buffer src(args[0]);
     if (bits == 0) {
       return PyBytes_FromStringAndSize(nullptr, 0);
@@ -558,10 +614,11 @@ PyObject* ExpandPrefix(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
       throw PythonError{};
     }
     DecoderPtr decoder = NewDecoder();
+    const int count = SetThreads(decoder.get(), threads);
     // One byte of room past the prefix tells a longer expansion from one that ends inside it; the
     // room grows with the expansion, so a shape far larger than it takes no memory of its size.
     size_t max_room = RoomForLimit(wanted);
-    BytesBuilder out(InitialRoom(src.size(), max_room));
+    BytesBuilder out(FirstRoom(src.size(), max_room, count));
     rlegolomb_in in = src.input();
     rlegolomb_status status = Drain(decoder.get(), rlegolomb_decode, in, 1, out, max_room);
     if (status == RLEGOLOMB_DONE) {
@@ -579,22 +636,26 @@ PyObject* ExpandPrefix(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   });
 }
 
-// expand_into(data, out): expands the stream into the writable buffer out, which it must fill
-// exactly; returns the byte count. For codecs that are handed their destination (numcodecs).
+// expand_into(data, out, threads=1): expands the stream into the writable buffer out, which it
+// must fill exactly; returns the byte count. For codecs that are handed their destination
+// (numcodecs).
 PyObject* ExpandInto(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return Guarded([&]() -> PyObject* {
-    if (nargs != 2) {
-      PyErr_Format(PyExc_TypeError, "expand_into() takes 2 arguments (%zd given)", nargs);
+    if (nargs != 2 && nargs != 3) {
+      PyErr_Format(PyExc_TypeError, "expand_into() takes 2 or 3 arguments (%zd given)", nargs);
       throw PythonError{};
     }
+    int threads = ThreadsArgument(nargs == 3 ? args[2] : nullptr);
     Buffer src(args[0]);
     Buffer dst(args[1], PyBUF_WRITABLE);
     size_t size = 0;
     rlegolomb_status status;
     {
       ReleasedGil gil(WorthReleasing(src.size(), dst.size()));
-      status = rlegolomb_expand(src.data(), src.size(), dst.size() > 0 ? dst.writable() : nullptr,
-                                dst.size(), &size);
+      void* room = dst.size() > 0 ? dst.writable() : nullptr;
+      status = threads == 1
+                   ? rlegolomb_expand(src.data(), src.size(), room, dst.size(), &size)
+                   : rlegolomb_expand_mt(src.data(), src.size(), room, dst.size(), &size, threads);
     }
     if (status == RLEGOLOMB_ERROR_LIMIT) {
       PyErr_Format(PyExc_ValueError, "the expansion is larger than the %zu bytes of out",
@@ -616,14 +677,17 @@ PyObject* ExpandInto(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 
 // The state of a Compressor, made by __init__. All of it is used under the lock.
 struct CompressorState {
-  explicit CompressorState(int k_arg) : k(k_arg), encoder(nullptr, rlegolomb_encoder_free) {
+  CompressorState(int k_arg, int threads_arg)
+      : k(k_arg), threads(threads_arg), encoder(nullptr, rlegolomb_encoder_free) {
     if (k >= 0) {
       encoder = NewEncoder(k);
+      threads = SetThreads(encoder.get(), threads);
     }
   }
 
   std::mutex mutex;
   int k;                             // 0..255, or -1 until flush() chooses it
+  int threads;                       // as asked, or the count the encoder uses once there is one
   EncoderPtr encoder;                // null while k is to be chosen
   std::vector<unsigned char> input;  // the whole input while k is to be chosen
   bool flushed = false;
@@ -636,12 +700,13 @@ struct CompressorObject {
 
 // The state of a Decompressor, made by __init__. All of it is used under the lock.
 struct DecompressorState {
-  explicit DecompressorState(std::optional<uint64_t> cap)
-      : max_output(cap), decoder(NewDecoder()) {}
+  DecompressorState(std::optional<uint64_t> cap, int threads_arg)
+      : max_output(cap), decoder(NewDecoder()), threads(SetThreads(decoder.get(), threads_arg)) {}
 
   std::mutex mutex;
   std::optional<uint64_t> max_output;  // the cap on the whole expansion, in bytes
   DecoderPtr decoder;
+  int threads;                            // the count the decoder uses
   uint64_t written = 0;                   // bytes returned so far (<= *max_output)
   std::vector<unsigned char> unconsumed;  // input held back by a per-call max_length
   bool needs_input = true;
@@ -710,15 +775,17 @@ void Dealloc(PyObject* self) {
 // -- Compressor
 
 int CompressorInit(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* const names[] = {"k", nullptr};
+  static const char* const names[] = {"k", "threads", nullptr};
   PyObject* k_arg = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:Compressor", const_cast<char**>(names),
-                                   &k_arg)) {
+  PyObject* threads_arg = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$O:Compressor", const_cast<char**>(names),
+                                   &k_arg, &threads_arg)) {
     return -1;
   }
   CompressorState* state = nullptr;
   if (Guarded([&] {
-        state = new CompressorState(KArgument(k_arg, true));
+        const int k = KArgument(k_arg, true);
+        state = new CompressorState(k, ThreadsArgument(threads_arg));
         return Py_None;
       }) == nullptr) {
     return -1;
@@ -728,7 +795,7 @@ int CompressorInit(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 // Encodes `in` into a new bytes object; the stream so far, or its rest when final.
 PyObject* Encode(CompressorState& s, rlegolomb_in& in, int final) {
-  BytesBuilder out(InitialRoom(in.size, kSizeMax));
+  BytesBuilder out(FirstRoom(in.size, kSizeMax, s.threads));
   rlegolomb_status status = Drain(s.encoder.get(), rlegolomb_encode, in, final, out, kSizeMax);
   if (status != (final ? RLEGOLOMB_DONE : RLEGOLOMB_MORE)) {
     RaiseStatus(status);
@@ -770,7 +837,7 @@ PyObject* CompressorFlush(PyObject* self, PyObject*) {
         if (s->k < 0) {
           throw std::bad_alloc();
         }
-        result = CompressWhole(s->input.data(), s->input.size(), s->k);
+        result = CompressWhole(s->input.data(), s->input.size(), s->k, s->threads);
         std::vector<unsigned char>().swap(s->input);
       } else {
         rlegolomb_in in{&empty_input, 0, 0};
@@ -793,16 +860,18 @@ PyObject* CompressorK(PyObject* self, void*) {
 // -- Decompressor
 
 int DecompressorInit(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* const names[] = {"max_output", "max_length", nullptr};
+  static const char* const names[] = {"max_output", "max_length", "threads", nullptr};
   PyObject* max_output = nullptr;
   PyObject* max_length = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$O:Decompressor", const_cast<char**>(names),
-                                   &max_output, &max_length)) {
+  PyObject* threads_arg = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O$OO:Decompressor", const_cast<char**>(names),
+                                   &max_output, &max_length, &threads_arg)) {
     return -1;
   }
   DecompressorState* state = nullptr;
   if (Guarded([&] {
-        state = new DecompressorState(TotalCapArgument("Decompressor", max_output, max_length));
+        std::optional<uint64_t> cap = TotalCapArgument("Decompressor", max_output, max_length);
+        state = new DecompressorState(cap, ThreadsArgument(threads_arg));
         return Py_None;
       }) == nullptr) {
     return -1;
@@ -819,7 +888,7 @@ PyObject* Decode(DecompressorState& s, rlegolomb_in& in, int final, size_t cap) 
   // s.written <= *s.max_output here
   const size_t limit_room = s.max_output ? RoomForLimit(*s.max_output - s.written) : kSizeMax;
   const size_t max_room = std::min(cap, limit_room);
-  BytesBuilder out(InitialRoom(in.size - in.pos, max_room));
+  BytesBuilder out(FirstRoom(in.size - in.pos, max_room, s.threads));
   rlegolomb_status status = Drain(s.decoder.get(), rlegolomb_decode, in, final, out, max_room);
   if (status < 0) {
     RaiseStatus(status);
@@ -950,22 +1019,27 @@ PyCFunction AsCFunction(Function function) {
 // inspect.signature() reads.
 PyMethodDef module_methods[] = {
     {"compress", AsCFunction(Compress), METH_FASTCALL | METH_KEYWORDS,
-     "compress($module, data, /, k=None)\n--\n\n"
+     "compress($module, data, /, k=None, *, threads=1)\n--\n\n"
      "Compress data, a bytes-like object, into an RLE_Golomb stream.\n\n"
      "k is the code's exponent (m = 2**k), an integer from 0 to 255; None chooses the k of\n"
      "the smallest stream (the smaller k on a tie), as rle-golomb-compress does without k.\n"
      "The result is the stream that rle-golomb-compress writes for the same bytes and k.\n"
+     "threads is how many threads may encode it: 1 (the default) the calling thread alone,\n"
+     "0 one per processor available, n at most n; the stream is the same for every count.\n"
      "Raises TypeError for a data object that is not bytes-like or a k that is not an\n"
-     "integer, ValueError for a k outside 0..255."},
+     "integer, ValueError for a k outside 0..255 or a negative threads."},
     {"decompress", AsCFunction(Decompress), METH_FASTCALL | METH_KEYWORDS,
-     "decompress($module, data, /, max_output=None)\n--\n\n"
+     "decompress($module, data, /, max_output=None, *, threads=1)\n--\n\n"
      "Expand an RLE_Golomb stream, data, a bytes-like object, and return the bytes.\n\n"
      "The result is what rle-golomb-expand writes for the same stream: the expansion with\n"
      "its last byte completed by zero bits. Every byte string is a valid stream.\n"
      "With max_output (an integer >= 0), OutputLimitError is raised when the expansion\n"
      "would have more than max_output bytes: decoding stops as soon as it passes them,\n"
      "so time and memory stay within max_output, whatever the stream would expand to.\n"
-     "The old keyword max_length= means the same, and is deprecated."},
+     "The old keyword max_length= means the same, and is deprecated.\n"
+     "threads is how many threads may decode it: 1 (the default) the calling thread alone,\n"
+     "0 one per processor available, n at most n; the result is the same for every count,\n"
+     "and threads help streams of more than 128 KiB. ValueError for a negative threads."},
     {"expanded_bits", ExpandedBits, METH_O,
      "expanded_bits($module, data, /)\n--\n\n"
      "The exact length in bits of the expansion of the stream data, before the zero fill\n"
@@ -975,15 +1049,15 @@ PyMethodDef module_methods[] = {
      "The k (0..63) whose stream of data is the smallest in bytes, the smaller k on a tie:\n"
      "the k that compress(data) and rle-golomb-compress use when no k is given."},
     {"expand_prefix", AsCFunction(ExpandPrefix), METH_FASTCALL,
-     "expand_prefix($module, data, bits, /)\n--\n\n"
+     "expand_prefix($module, data, bits, threads=1, /)\n--\n\n"
      "The first (bits + 7) // 8 bytes of the expansion of data, decoding no further than\n"
-     "needed. ValueError when the expansion has fewer than bits bits. Used by\n"
-     "decompress_array()."},
+     "needed, on threads threads (as for decompress()). ValueError when the expansion has\n"
+     "fewer than bits bits. Used by decompress_array()."},
     {"expand_into", AsCFunction(ExpandInto), METH_FASTCALL,
-     "expand_into($module, data, out, /)\n--\n\n"
+     "expand_into($module, data, out, threads=1, /)\n--\n\n"
      "Expand the stream data into out, a writable contiguous buffer that the expansion must\n"
-     "fill exactly; return its length. ValueError when the sizes differ. Used by the\n"
-     "numcodecs codec."},
+     "fill exactly, on threads threads (as for decompress()); return its length.\n"
+     "ValueError when the sizes differ. Used by the numcodecs codec."},
     {nullptr, nullptr, 0, nullptr}};
 
 PyMethodDef compressor_methods[] = {
@@ -1042,12 +1116,16 @@ PyGetSetDef decompressor_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr}};
 
 const char compressor_doc[] =
-    "Compressor(k=None)\n--\n\n"
+    "Compressor(k=None, *, threads=1)\n--\n\n"
     "A compressor that takes its input in pieces, as zlib.compressobj does.\n\n"
     "Call compress() with each piece, then flush() once; the joined results are\n"
     "compress(whole input, k), however the input was cut. k is an integer from 0 to 255;\n"
     "None chooses it, which needs all of the input: compress() then keeps the pieces and\n"
     "returns b'', and flush() returns the whole stream. Give k to stream in constant memory.\n"
+    "threads is how many threads may encode (1, the default: the calling thread alone; 0:\n"
+    "one per processor available); the joined stream is the same for every count, though\n"
+    "with threads compress() may return it in other pieces (an encoder with threads may\n"
+    "keep input back until it has enough to share out). Threads help pieces of a few MiB.\n"
     "An object may be shared between threads; its calls then take turns.";
 
 PyType_Slot compressor_slots[] = {
@@ -1063,7 +1141,7 @@ PyType_Spec compressor_spec = {"rlegolomb.Compressor", sizeof(CompressorObject),
                                Py_TPFLAGS_DEFAULT, compressor_slots};
 
 const char decompressor_doc[] =
-    "Decompressor(max_output=None)\n--\n\n"
+    "Decompressor(max_output=None, *, threads=1)\n--\n\n"
     "A decompressor that takes a stream in pieces, as bz2.BZ2Decompressor does.\n\n"
     "Call decompress() with each piece, then flush() once the stream has ended: a stream\n"
     "has no end marker, so only flush() completes the last byte. The joined results are\n"
@@ -1072,6 +1150,9 @@ const char decompressor_doc[] =
     "that would pass it raises OutputLimitError, and so does every later call. The old\n"
     "keyword max_length= means the same, and is deprecated. decompress(data, max_length)\n"
     "caps each call's result instead, as in bz2 and lzma.\n"
+    "threads is how many threads may decode (1, the default: the calling thread alone; 0:\n"
+    "one per processor available); the results are the same for every count. Threads help\n"
+    "calls that bring at least 128 KiB of the stream: give pieces of a few MiB.\n"
     "An object may be shared between threads; its calls then take turns.";
 
 PyType_Slot decompressor_slots[] = {
@@ -1125,19 +1206,23 @@ IndexPtr LoadIndex(PyObject* bytes) {
   return index;
 }
 
-// _Reader(data, index=None, spacing=0)
+// _Reader(data, index=None, spacing=0, threads=1)
 int ReaderInit(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* const names[] = {"data", "index", "spacing", nullptr};
+  static const char* const names[] = {"data", "index", "spacing", "threads", nullptr};
   PyObject* data = nullptr;
   PyObject* index = Py_None;
   unsigned long long spacing = 0;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OK:_Reader", const_cast<char**>(names), &data,
-                                   &index, &spacing)) {
+  PyObject* threads_arg = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|OKO:_Reader", const_cast<char**>(names), &data,
+                                   &index, &spacing, &threads_arg)) {
     return -1;
   }
   ReaderState* state = nullptr;
   if (Guarded([&] {
+        const int threads = ThreadsArgument(threads_arg);
         auto fresh = std::make_unique<ReaderState>();
+        // Before the index and any seek: a decoder takes threads only at a stream's start.
+        SetThreads(fresh->decoder.get(), threads);
         if (PyObject_GetBuffer(data, &fresh->view, PyBUF_SIMPLE) != 0) {
           throw PythonError{};
         }
@@ -1321,7 +1406,8 @@ PyMethodDef reader_methods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyType_Slot reader_slots[] = {
-    {Py_tp_doc, const_cast<char*>("_Reader(data, index=None, spacing=0): see rlegolomb.open().")},
+    {Py_tp_doc,
+     const_cast<char*>("_Reader(data, index=None, spacing=0, threads=1): see rlegolomb.open().")},
     {Py_tp_new, reinterpret_cast<void*>(PyType_GenericNew)},
     {Py_tp_init, reinterpret_cast<void*>(ReaderInit)},
     {Py_tp_dealloc, reinterpret_cast<void*>(Dealloc<ReaderObject>)},

@@ -57,11 +57,13 @@ def test_the_stub_declares_what_the_module_has():
 
 
 def test_signatures_are_readable():
-    assert str(inspect.signature(rlegolomb.compress)) == "(data, /, k=None)"
-    assert str(inspect.signature(rlegolomb.decompress)) == "(data, /, max_output=None)"
-    assert str(inspect.signature(rlegolomb.Decompressor)) == "(max_output=None)"
+    assert str(inspect.signature(rlegolomb.compress)) == "(data, /, k=None, *, threads=1)"
+    assert str(inspect.signature(rlegolomb.decompress)) == "(data, /, max_output=None, *, threads=1)"
+    assert str(inspect.signature(rlegolomb.Decompressor)) == "(max_output=None, *, threads=1)"
     assert str(inspect.signature(rlegolomb.Decompressor.decompress)) == "(self, data, /, max_length=-1)"
-    assert str(inspect.signature(rlegolomb.Compressor)) == "(k=None)"
+    assert str(inspect.signature(rlegolomb.Compressor)) == "(k=None, *, threads=1)"
+    assert str(inspect.signature(rlegolomb.compress_array)) == "(mask, k=None, *, threads=1)"
+    assert str(inspect.signature(rlegolomb.decompress_array)) == "(data, shape, *, threads=1)"
 
 
 def test_the_docstring_examples_run():

@@ -5,6 +5,9 @@
 // point is never written, as if it had not been.
 #include "blocks/block_writer.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <system_error>
 
 namespace {
@@ -52,14 +55,34 @@ bool WriteFailed(BlockWriter* writer) {
 
 }  // namespace
 
+std::size_t ThreadBlockBytes(int threads) {
+  const auto perThread =
+      kThreadBlockBytesPerThread * static_cast<std::size_t>(std::max(threads, 1));
+  return std::clamp(perThread, kThreadBlockBytesLeast, kThreadBlockBytesMost);
+}
+
+bool InputWorthThreads(int descriptor) {
+  struct stat status {};
+  return fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+         static_cast<std::uint64_t>(status.st_size) >= kThreadedInputLeastBytes;
+}
+
+ExpansionBlocks ExpansionBlocksFor(int threads) {
+  if (threads <= 1) {
+    return {kInputBlockBytes, kOutputBlockBytes};
+  }
+  const std::size_t bytes = ThreadBlockBytes(threads);
+  return {bytes, bytes};
+}
+
 void StartBlockWriter(BlockWriter* writer, BlockWriteFunction write, void* target,
-                      std::uint8_t* blocks, bool overlapped) {
+                      std::uint8_t* blocks, std::size_t blockBytes, bool overlapped) {
   writer->write = write;
   writer->target = target;
   writer->overlapped = overlapped;
   for (int i = 0; i < kWriterBlocks; ++i) {
     writer->blocks[i] =
-        overlapped || i == 0 ? blocks + kOutputBlockBytes * static_cast<std::size_t>(i) : nullptr;
+        overlapped || i == 0 ? blocks + blockBytes * static_cast<std::size_t>(i) : nullptr;
     writer->sizes[i] = 0;
   }
   writer->filling = 0;

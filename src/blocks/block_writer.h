@@ -26,6 +26,41 @@ inline constexpr std::size_t kExpansionRegionBytes =
     kInputBlockBytes + kWriterBlocks * kOutputBlockBytes;
 static_assert(kExpansionRegionBytes <= std::size_t{2} << 20, "the blocks fit one huge page");
 
+// A decoder or an encoder with threads works in parallel only on the input and the room one call
+// brings (rlegolomb.h, "Threads"): with threads, every block is larger, 2 MiB per thread, from
+// 4 MiB to 16 MiB, so that each call hands every thread a share of a MiB or more, and memory stays
+// bounded (at 2 threads, an expansion's input block and three output blocks take 16 MiB).
+inline constexpr std::size_t kThreadBlockBytesPerThread = std::size_t{2} << 20;
+inline constexpr std::size_t kThreadBlockBytesLeast = std::size_t{4} << 20;
+inline constexpr std::size_t kThreadBlockBytesMost = std::size_t{16} << 20;
+// A regular file smaller than this is expanded or compressed on one thread, in the one-thread
+// blocks: it takes a few milliseconds at most, less than starting threads and touching larger
+// blocks would cost.
+inline constexpr std::uint64_t kThreadedInputLeastBytes = std::uint64_t{1} << 20;
+
+// The size of every block of a decoder or an encoder that uses `threads` threads (> 1).
+std::size_t ThreadBlockBytes(int threads);
+
+// False when the file open at `descriptor` is a regular file of fewer than
+// kThreadedInputLeastBytes bytes; true for a larger one and for anything whose size is not known
+// in advance (a pipe, a device).
+bool InputWorthThreads(int descriptor);
+
+// The blocks of an expansion: the input block and each output block.
+struct ExpansionBlocks {
+  std::size_t inputBytes;
+  std::size_t outputBytes;
+};
+
+// The blocks of an expansion whose decoder uses `threads` threads: the fixed ones above for 1,
+// ThreadBlockBytes for more.
+ExpansionBlocks ExpansionBlocksFor(int threads);
+
+// The memory of an expansion in `blocks` with `outputBlocks` output blocks, the input block first.
+inline std::size_t ExpansionBytes(const ExpansionBlocks& blocks, int outputBlocks) {
+  return blocks.inputBytes + blocks.outputBytes * static_cast<std::size_t>(outputBlocks);
+}
+
 // Writes `size` bytes at `bytes` to `target` and returns false when they were refused. Called
 // from one thread at a time, not always the one that started the writer.
 using BlockWriteFunction = bool (*)(void* target, const std::uint8_t* bytes, std::size_t size);
@@ -50,12 +85,12 @@ struct BlockWriter {
   bool finished;
 };
 
-// Sets up a writer of the blocks that start at `blocks` (kWriterBlocks of kOutputBlockBytes each
-// with `overlapped`, one without) to `target` through `write`. No thread starts yet: the first
+// Sets up a writer of the blocks that start at `blocks` (kWriterBlocks of `blockBytes` each with
+// `overlapped`, one without) to `target` through `write`. No thread starts yet: the first
 // block handed over to be written on one starts it, so an expansion that hands none over (a small
 // one, or one of long runs only) spares the cost of a thread, a millisecond on some machines.
 void StartBlockWriter(BlockWriter* writer, BlockWriteFunction write, void* target,
-                      std::uint8_t* blocks, bool overlapped);
+                      std::uint8_t* blocks, std::size_t blockBytes, bool overlapped);
 
 // The block to fill first.
 std::uint8_t* FirstBlockToFill(const BlockWriter* writer);

@@ -2,10 +2,12 @@
 // code writer) and a fast one (the library's sizer and encoder over blocks of the files).
 #include "compress/compress.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 
 #include "blocks/block_memory.h"
+#include "blocks/block_writer.h"
 #include "compress/rice_code.h"
 #include "compress/runs.h"
 #include "fatal/fatal_error.h"
@@ -88,8 +90,10 @@ StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes, std::uint
 }
 
 CompressResult CompressFile(BitFile* input, BitFile* output, int k) {
-#ifdef RLEG_FORCE_SIMPLE_PATH
+#if defined(RLEG_FORCE_SIMPLE_PATH)
   return CompressFileSimple(input, output, k);
+#elif defined(RLEG_THREADS)
+  return CompressFileFast(input, output, k, kBlockBytes, 0);
 #else
   return CompressFileFast(input, output, k);
 #endif
@@ -148,12 +152,26 @@ CompressResult EncodeBlocks(rlegolomb_encoder* encoder, const CompressBlocks& bl
 
 }  // namespace
 
-CompressResult CompressFileFast(BitFile* input, BitFile* output, int k, std::size_t blockBytes) {
+CompressResult CompressFileFast(BitFile* input, BitFile* output, int k, std::size_t blockBytes,
+                                int threads) {
   assert(k >= 0 && k <= 255);
   assert(blockBytes >= 8 && blockBytes % 8 == 0);
   rlegolomb_encoder* encoder = rlegolomb_encoder_create(k);
+  // With threads, blocks of a few MiB, so that each call of the encoder gives every thread a
+  // share worth handing out; a small regular input stays on one thread, with no thread call.
+  if (encoder != nullptr && threads != 1 && InputWorthThreads(BitFileDescriptor(input))) {
+    const int count = rlegolomb_encoder_set_threads(encoder, threads);
+    if (count > 1) {
+      blockBytes = std::max(blockBytes, ThreadBlockBytes(count));
+    }
+  }
   BlockMemory memory;
   AllocateBlockMemory(&memory, 2 * blockBytes);
+  if (memory.start == nullptr && blockBytes > kBlockBytes) {
+    // Without memory for the larger blocks, the threads work on the one-thread blocks.
+    blockBytes = kBlockBytes;
+    AllocateBlockMemory(&memory, 2 * blockBytes);
+  }
   CompressBlocks blocks{memory.start,
                         memory.start != nullptr ? memory.start + blockBytes : nullptr};
   CompressResult result;

@@ -46,7 +46,8 @@ inline int ChooseExponent(const StreamSizes& sizes) {
 // on the file's size. A read error ends the stream early; the caller asks InputFailed. Closes
 // neither file.
 //
-// Runs CompressFileFast, or CompressFileSimple in a build with RLEG_FORCE_SIMPLE_PATH.
+// Runs CompressFileFast with the encoder on every processor available to the process (on one in a
+// build with RLEG_THREADS off), or CompressFileSimple in a build with RLEG_FORCE_SIMPLE_PATH.
 CompressResult CompressFile(BitFile* input, BitFile* output, int k);
 
 // The two paths behind MeasureStreams and CompressFile. The simple ones read a bit at a time
@@ -58,12 +59,15 @@ CompressResult CompressFile(BitFile* input, BitFile* output, int k);
 // end, and on a write the stream refuses the same fatal error after a prefix of the same stream.
 // Their memory use is a block for measuring and two for writing; without memory for them, or for
 // an output record in the middle of a byte, they take the simple path.
+// CompressFileFast's encoder uses `threads` threads (0: one per processor available to the
+// process) for an input that is not a regular file of under a MiB; its blocks are then those of
+// ThreadBlockBytes when larger. The observables are those of one thread.
 StreamSizes MeasureStreamsSimple(BitFile* input);
 StreamSizes MeasureStreamsFast(BitFile* input, std::size_t blockBytes = kBlockBytes,
                                std::uint64_t splitAbove = kSplitMeasureBytes);
 CompressResult CompressFileSimple(BitFile* input, BitFile* output, int k);
 CompressResult CompressFileFast(BitFile* input, BitFile* output, int k,
-                                std::size_t blockBytes = kBlockBytes);
+                                std::size_t blockBytes = kBlockBytes, int threads = 1);
 
 // Reads the next block of `input`'s stream (a record at a byte boundary) for a block path; a
 // short block is the last (the end of the file or a read error), and sets `*last`.

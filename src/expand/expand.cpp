@@ -8,6 +8,10 @@
 void ExpandFile(BitFile* input, BitFile* output) {
 #if defined(RLEG_FORCE_SIMPLE_PATH)
   ExpandFileSimple(input, output);
+#elif defined(RLEG_THREADS) && defined(RLEG_WRITER_THREAD)
+  ExpandFileWithThreads(input, output, true, 0);
+#elif defined(RLEG_THREADS)
+  ExpandFileWithThreads(input, output, false, 0);
 #elif defined(RLEG_WRITER_THREAD)
   ExpandFileOverlapped(input, output);
 #else

@@ -14,8 +14,10 @@
 // run whose remainder is cut off by the end is dropped. A read error ends it the same way; the
 // caller asks InputFailed to tell the two apart. Closes neither file.
 //
-// Runs ExpandFileOverlapped; ExpandFileFast in a build with RLEG_WRITER_THREAD off;
-// ExpandFileSimple in a build with RLEG_FORCE_SIMPLE_PATH.
+// Runs ExpandFileWithThreads on every processor available to the process, with the writer thread
+// (or without it in a build with RLEG_WRITER_THREAD off); ExpandFileOverlapped (ExpandFileFast
+// without the writer thread) in a build with RLEG_THREADS off; ExpandFileSimple in a build with
+// RLEG_FORCE_SIMPLE_PATH.
 void ExpandFile(BitFile* input, BitFile* output);
 
 // The same expansion a bit at a time through InputBit, InputBits and OutputBit: the reference
@@ -33,3 +35,9 @@ void ExpandFileFast(BitFile* input, BitFile* output);
 // decoding of the next: the same calls of the output stream in the same order, so the same file,
 // the same prefix and fatal message after a refused write, the same state of both records.
 void ExpandFileOverlapped(BitFile* input, BitFile* output);
+
+// ExpandFileOverlapped (with `overlapped`) or ExpandFileFast (without) with the decoder on
+// `threads` threads (0: one per processor available to the process), in blocks of a few MiB:
+// the same observables. A regular input of under a MiB is expanded on one thread, with no thread
+// call, as the paths above do.
+void ExpandFileWithThreads(BitFile* input, BitFile* output, bool overlapped, int threads);

@@ -11,6 +11,10 @@
 //
 // A write refused on the writer thread ends the process with the same fatal message as without
 // it, once the writer has stopped, so the file holds the same prefix.
+//
+// With threads, the decoder is given input blocks and output blocks of a few MiB (see
+// ThreadBlockBytes): the bytes handed to the stream, and their order, are the same as with one
+// thread, only in larger blocks.
 #include <cstddef>
 #include <cstdint>
 
@@ -38,15 +42,15 @@ std::uint8_t* HandOverOrEnd(BlockWriter* writer, std::size_t size, std::size_t c
   return next;
 }
 
-void DecodeBlocks(rlegolomb_decoder* decoder, std::uint8_t* inputBlock, BlockWriter* writer,
-                  BitFile* input, BitFile* output) {
+void DecodeBlocks(rlegolomb_decoder* decoder, const ExpansionBlocks& sizes,
+                  std::uint8_t* inputBlock, BlockWriter* writer, BitFile* input, BitFile* output) {
   std::uint8_t* block = FirstBlockToFill(writer);
-  rlegolomb_out out{block, kOutputBlockBytes, 0};
+  rlegolomb_out out{block, sizes.outputBytes, 0};
   std::size_t consumed = 0;  // input bytes decoded into the block being filled
   for (;;) {
     // A short read is the end of the file or a read error; either way the stream ends there.
-    const std::size_t got = InputBytes(input, inputBlock, kInputBlockBytes);
-    const int final = got < kInputBlockBytes ? 1 : 0;
+    const std::size_t got = InputBytes(input, inputBlock, sizes.inputBytes);
+    const int final = got < sizes.inputBytes ? 1 : 0;
     rlegolomb_in in{inputBlock, got, 0};
     for (;;) {
       const std::size_t before = in.pos;
@@ -55,7 +59,7 @@ void DecodeBlocks(rlegolomb_decoder* decoder, std::uint8_t* inputBlock, BlockWri
       if (status == RLEGOLOMB_MORE && out.pos == out.size) {
         // The decoder stopped on a full block with bits still to write: more bytes follow.
         block = HandOverOrEnd(writer, out.pos, consumed);
-        out = {block, kOutputBlockBytes, 0};
+        out = {block, sizes.outputBytes, 0};
         consumed = 0;
         continue;
       }
@@ -78,19 +82,37 @@ void DecodeBlocks(rlegolomb_decoder* decoder, std::uint8_t* inputBlock, BlockWri
   }
 }
 
-void ExpandInBlocks(BitFile* input, BitFile* output, bool overlapped) {
+// The decoder's thread count: `threads` as set_threads takes it (0: every processor), or 1,
+// with no thread call at all, when one thread is asked for or the input is too small to gain.
+int DecoderThreads(rlegolomb_decoder* decoder, const BitFile* input, int threads) {
+  if (threads == 1 || !InputWorthThreads(BitFileDescriptor(input))) {
+    return 1;
+  }
+  const int count = rlegolomb_decoder_set_threads(decoder, threads);
+  return count > 1 ? count : 1;
+}
+
+void ExpandInBlocks(BitFile* input, BitFile* output, bool overlapped, int threads) {
   if (!AtByteBoundary(input) || !AtByteBoundary(output)) {
     ExpandFileSimple(input, output);
     return;
   }
-  BlockWriter writer;
-  const std::size_t blockCount = overlapped ? kWriterBlocks : 1;
-  BlockMemory memory;
-  AllocateBlockMemory(&memory, kInputBlockBytes + kOutputBlockBytes * blockCount);
   rlegolomb_decoder* decoder = rlegolomb_decoder_create();
+  ExpansionBlocks sizes =
+      ExpansionBlocksFor(decoder != nullptr ? DecoderThreads(decoder, input, threads) : 1);
+  BlockWriter writer;
+  const int blockCount = overlapped ? kWriterBlocks : 1;
+  BlockMemory memory;
+  AllocateBlockMemory(&memory, ExpansionBytes(sizes, blockCount));
+  if (memory.start == nullptr && sizes.inputBytes != kInputBlockBytes) {
+    // Without memory for the larger blocks, the threads work on the one-thread blocks.
+    sizes = ExpansionBlocksFor(1);
+    AllocateBlockMemory(&memory, ExpansionBytes(sizes, blockCount));
+  }
   if (decoder != nullptr && memory.start != nullptr) {
-    StartBlockWriter(&writer, WriteToBitFile, output, memory.start + kInputBlockBytes, overlapped);
-    DecodeBlocks(decoder, memory.start, &writer, input, output);
+    StartBlockWriter(&writer, WriteToBitFile, output, memory.start + sizes.inputBytes,
+                     sizes.outputBytes, overlapped);
+    DecodeBlocks(decoder, sizes, memory.start, &writer, input, output);
     // As after the bit-at-a-time loop: the last fetch found no byte.
     MarkInputEnded(input, 0);
   } else {
@@ -103,9 +125,13 @@ void ExpandInBlocks(BitFile* input, BitFile* output, bool overlapped) {
 }  // namespace
 
 void ExpandFileFast(BitFile* input, BitFile* output) {
-  ExpandInBlocks(input, output, false);
+  ExpandInBlocks(input, output, false, 1);
 }
 
 void ExpandFileOverlapped(BitFile* input, BitFile* output) {
-  ExpandInBlocks(input, output, true);
+  ExpandInBlocks(input, output, true, 1);
+}
+
+void ExpandFileWithThreads(BitFile* input, BitFile* output, bool overlapped, int threads) {
+  ExpandInBlocks(input, output, overlapped, threads);
 }

@@ -111,9 +111,9 @@ bool ChooseK(Input& input, Buffers& buffers, Reporter& reporter, int* k) {
   const HalvesInput halves{input.fd, ReadMeasuredBlock, SeekMeasured, &measured};
   // Halves only from the start of a regular file, as the fixed compressor measures.
   MeasuredSizes sizes{};
-  if (start != 0 ||
-      !MeasureInHalves(halves, sizer.get(), buffers.CompressionInput(), buffers.CompressionOutput(),
-                       kBlockBytes, kSplitMeasureBytes, &sizes)) {
+  if (start != 0 || !MeasureInHalves(halves, sizer.get(), buffers.CompressionInput(),
+                                     buffers.CompressionOutput(kBlockBytes), kBlockBytes,
+                                     kSplitMeasureBytes, &sizes)) {
     sizes = MeasureInOnePass(halves, sizer.get(), buffers.CompressionInput(), kBlockBytes);
   }
   reporter.EndProgress();
@@ -146,25 +146,76 @@ constexpr bool kWriterThread = true;
 constexpr bool kWriterThread = false;
 #endif
 
+#if defined(RLEG_THREADS)
+constexpr bool kThreadsBuilt = true;
+#else
+constexpr bool kThreadsBuilt = false;
+#endif
+
+// The thread count an object will use: `threads` given to `setThreads` (a decoder's or an
+// encoder's), or 1 with no call at all when one is asked for, the build has threads off, or the
+// input is a regular file too small to gain from them.
+template <typename Object>
+int ObjectThreads(Object* object, int (*setThreads)(Object*, int), int threads,
+                  const Input& input) {
+  if (!kThreadsBuilt || threads == 1 || !InputWorthThreads(input.fd)) {
+    return 1;
+  }
+  const int count = setThreads(object, threads);
+  return count > 1 ? count : 1;
+}
+
+// Reads until `capacity` bytes are in or the input ends: a pipe gives at most 64 KiB per read,
+// and a threaded call wants a few MiB. The count, 0 at the end, or -1 after reporting a read error.
+long FillInput(Input& input, std::uint8_t* buffer, std::size_t capacity, Reporter& reporter) {
+  std::size_t filled = 0;
+  while (filled < capacity) {
+    const long got = ReadInput(input, buffer + filled, capacity - filled, reporter);
+    if (got < 0) {
+      return -1;
+    }
+    if (got == 0) {
+      break;
+    }
+    filled += static_cast<std::size_t>(got);
+  }
+  return static_cast<long>(filled);
+}
+
+// A read of the next piece: as the input gives it with one thread, whole blocks with more.
+long ReadPiece(Input& input, std::uint8_t* buffer, std::size_t capacity, bool fill,
+               Reporter& reporter) {
+  return fill ? FillInput(input, buffer, capacity, reporter)
+              : ReadInput(input, buffer, capacity, reporter);
+}
+
 }  // namespace
 
-bool CompressInput(Input& input, int k, Output& output, Buffers& buffers, Reporter& reporter,
-                   StreamFacts* facts, IndexWork* index) {
+bool CompressInput(Input& input, int k, Output& output, int threads, Buffers& buffers,
+                   Reporter& reporter, StreamFacts* facts, IndexWork* index) {
   const std::unique_ptr<rlegolomb_encoder, EncoderFree> encoder(rlegolomb_encoder_create(k));
+  const int count =
+      encoder ? ObjectThreads(encoder.get(), rlegolomb_encoder_set_threads, threads, input) : 1;
   if (!encoder ||
       (index != nullptr && index->build &&
        rlegolomb_encoder_build_index(encoder.get(), index->spacing) != RLEGOLOMB_DONE)) {
     reporter.Error(input.name.c_str(), "out of memory");
     return false;
   }
+  // Without memory for the larger blocks, the threads work on the one-thread blocks.
+  std::size_t blockBytes = count > 1 ? ThreadBlockBytes(count) : kBlockBytes;
+  if (!buffers.Reserve(2 * blockBytes)) {
+    blockBytes = kBlockBytes;
+  }
+  const bool fill = blockBytes > kBlockBytes;
   facts->k = k;
   reporter.BeginProgress(input.name, false);
   std::uint8_t* const in = buffers.CompressionInput();
-  std::uint8_t* const block = buffers.CompressionOutput();
-  rlegolomb_out out{block, kBlockBytes, 0};
+  std::uint8_t* const block = buffers.CompressionOutput(blockBytes);
+  rlegolomb_out out{block, blockBytes, 0};
   rlegolomb_status status = RLEGOLOMB_MORE;
   while (status == RLEGOLOMB_MORE) {
-    const long got = ReadInput(input, in, kBlockBytes, reporter);
+    const long got = ReadPiece(input, in, blockBytes, fill, reporter);
     if (got < 0) {
       reporter.EndProgress();
       return false;
@@ -199,9 +250,13 @@ bool CompressInput(Input& input, int k, Output& output, Buffers& buffers, Report
   return true;
 }
 
-bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buffers,
+bool ExpandInput(Input& input, Output* output, std::uint64_t limit, int threads, Buffers& buffers,
                  Reporter& reporter, StreamFacts* facts, IndexWork* index) {
   const std::unique_ptr<rlegolomb_decoder, DecoderFree> decoder(rlegolomb_decoder_create());
+  // The threads are set first: the decoder takes them only at the start of a stream, before a
+  // seek places it.
+  const int count =
+      decoder ? ObjectThreads(decoder.get(), rlegolomb_decoder_set_threads, threads, input) : 1;
   if (!decoder ||
       (index != nullptr && index->build &&
        rlegolomb_decoder_build_index(decoder.get(), index->spacing) != RLEGOLOMB_DONE)) {
@@ -230,17 +285,25 @@ bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buf
   rlegolomb_decoder_set_limit(decoder.get(), limit);
   reporter.BeginProgress(input.name, true);
   // Without an output (-t, -l) the one block is filled over and over.
+  const bool overlapped = kWriterThread && output != nullptr;
+  const int outputBlocks = overlapped ? kWriterBlocks : 1;
+  // Without memory for the larger blocks, the threads work on the one-thread blocks.
+  ExpansionBlocks sizes = ExpansionBlocksFor(count);
+  if (!buffers.Reserve(ExpansionBytes(sizes, outputBlocks))) {
+    sizes = ExpansionBlocksFor(1);
+  }
+  const bool fill = sizes.inputBytes > kInputBlockBytes;
   BlockWriter writer;
-  StartBlockWriter(&writer, WriteToOutput, output, buffers.ExpansionOutput(),
-                   kWriterThread && output != nullptr);
+  StartBlockWriter(&writer, WriteToOutput, output, buffers.ExpansionOutput(sizes),
+                   sizes.outputBytes, overlapped);
   std::uint8_t* const in = buffers.ExpansionInput();
   std::uint8_t* block = FirstBlockToFill(&writer);
-  rlegolomb_out out{block, kOutputBlockBytes, 0};
+  rlegolomb_out out{block, sizes.outputBytes, 0};
   std::size_t consumed = 0;  // input bytes decoded into the block being filled
   rlegolomb_status status = RLEGOLOMB_MORE;
   bool writeFailed = false;
   while (status == RLEGOLOMB_MORE && !writeFailed) {
-    const long got = ReadInput(input, in, kInputBlockBytes, reporter);
+    const long got = ReadPiece(input, in, sizes.inputBytes, fill, reporter);
     if (got < 0) {
       StopBlockWriter(&writer);
       reporter.EndProgress();
@@ -263,7 +326,7 @@ bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buf
         writeFailed = true;
         break;
       }
-      out = {block, kOutputBlockBytes, 0};
+      out = {block, sizes.outputBytes, 0};
       consumed = 0;
     }
     reporter.UpdateProgress(facts->bytesIn, facts->bytesOut + out.pos);

@@ -16,8 +16,9 @@
 #include "tool/reporter.h"
 
 // The memory every job reuses, one block region (see block_memory.h): expanding, the input block
-// and the writer's output blocks; compressing, an input block and an output block of kBlockBytes
-// (measuring: one block per half). Throws std::bad_alloc when there is no memory for it.
+// and the writer's output blocks; compressing, an input block and an output block (measuring: one
+// block of kBlockBytes per half). Made for one thread's blocks; a job with threads makes it
+// larger (Reserve). Throws std::bad_alloc when there is no memory for the first region.
 struct Buffers {
   static constexpr std::size_t kSize = std::max(kExpansionRegionBytes, 2 * kBlockBytes);
   Buffers() {
@@ -30,12 +31,32 @@ struct Buffers {
   Buffers(const Buffers&) = delete;
   Buffers& operator=(const Buffers&) = delete;
 
-  // Expanding.
+  // Makes the region at least `size` bytes; false, with the region as it was, when there is no
+  // memory for a larger one.
+  bool Reserve(std::size_t size) {
+    if (size <= memory.size) {
+      return true;
+    }
+    BlockMemory larger{};
+    AllocateBlockMemory(&larger, size);
+    if (larger.start == nullptr) {
+      return false;
+    }
+    FreeBlockMemory(&memory);
+    memory = larger;
+    return true;
+  }
+
+  // Expanding in `blocks`.
   std::uint8_t* ExpansionInput() const { return memory.start; }
-  std::uint8_t* ExpansionOutput() const { return memory.start + kInputBlockBytes; }
-  // Compressing and measuring.
+  std::uint8_t* ExpansionOutput(const ExpansionBlocks& blocks) const {
+    return memory.start + blocks.inputBytes;
+  }
+  // Compressing and measuring, in blocks of `blockBytes`.
   std::uint8_t* CompressionInput() const { return memory.start; }
-  std::uint8_t* CompressionOutput() const { return memory.start + kBlockBytes; }
+  std::uint8_t* CompressionOutput(std::size_t blockBytes) const {
+    return memory.start + blockBytes;
+  }
 
   BlockMemory memory{};
 };
@@ -69,14 +90,22 @@ struct IndexWork {
 // from its folder as soon as it is created, which becomes the input. False after reporting.
 bool ChooseK(Input& input, Buffers& buffers, Reporter& reporter, int* k);
 
-// Compresses the rest of `input` at `k` (0..255) into `output`. False after reporting.
-bool CompressInput(Input& input, int k, Output& output, Buffers& buffers, Reporter& reporter,
-                   StreamFacts* facts, IndexWork* index = nullptr);
+// Compresses the rest of `input` at `k` (0..255) into `output`, the encoder on `threads` threads
+// (0: one per processor available; see rlegolomb_encoder_set_threads). False after reporting.
+bool CompressInput(Input& input, int k, Output& output, int threads, Buffers& buffers,
+                   Reporter& reporter, StreamFacts* facts, IndexWork* index = nullptr);
 
 // Expands the rest of `input` into `output`, or discards the expansion when `output` is null.
 // `limit`: the most bytes the expansion may have (0: no limit); an expansion that would pass it
 // is stopped with an error after its first `limit` bytes. False after reporting.
 // With `index`, see IndexWork: a range's bytes count as the expansion's (facts->bytesOut), and its
 // end is no error.
-bool ExpandInput(Input& input, Output* output, std::uint64_t limit, Buffers& buffers,
+// The decoder runs on `threads` threads (0: one per processor available).
+//
+// With threads (more than one granted, for an input that is not a regular file of under a MiB;
+// see blocks/block_writer.h), the loops read and write blocks of a few MiB, each input block
+// filled whole before it is decoded (a pipe gives 64 KiB at a time), so that every call of the
+// library brings its threads enough to share. What is written, reported and returned is the same
+// as with one thread; a build with RLEG_THREADS off never calls the thread API.
+bool ExpandInput(Input& input, Output* output, std::uint64_t limit, int threads, Buffers& buffers,
                  Reporter& reporter, StreamFacts* facts, IndexWork* index = nullptr);

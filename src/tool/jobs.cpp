@@ -125,8 +125,8 @@ void TestJob(Input& input, JobContext& context) {
   StreamFacts facts;
   IndexJob index;
   PrepareIndexJob(input, context, &index);
-  if (!ExpandInput(input, nullptr, context.options.maxOutput, context.buffers, context.reporter,
-                   &facts, &index.work) ||
+  if (!ExpandInput(input, nullptr, context.options.maxOutput, context.options.threads,
+                   context.buffers, context.reporter, &facts, &index.work) ||
       !FinishIndexJob(input, context, &index)) {
     rlegolomb_index_free(index.work.built);
     return;
@@ -152,8 +152,8 @@ void TestJob(Input& input, JobContext& context) {
 
 void ListJob(Input& input, JobContext& context) {
   StreamFacts facts;
-  if (!ExpandInput(input, nullptr, context.options.maxOutput, context.buffers, context.reporter,
-                   &facts)) {
+  if (!ExpandInput(input, nullptr, context.options.maxOutput, context.options.threads,
+                   context.buffers, context.reporter, &facts)) {
     return;
   }
   ListTotals& totals = context.totals;
@@ -259,17 +259,18 @@ void WriteJob(const std::string& argument, Input& input, JobContext& context) {
     index.work.seek = index.expected.get();
     index.work.offset = options.offset;
     index.work.length = options.length;
-    done = ExpandInput(input, &output, options.maxOutput, context.buffers, reporter, &facts,
-                       &index.work);
+    done = ExpandInput(input, &output, options.maxOutput, options.threads, context.buffers,
+                       reporter, &facts, &index.work);
     index.expected.reset();  // nothing to verify a part against
   } else if (expand) {
     PrepareIndexJob(input, context, &index);
-    done = ExpandInput(input, &output, options.maxOutput, context.buffers, reporter, &facts,
-                       &index.work);
+    done = ExpandInput(input, &output, options.maxOutput, options.threads, context.buffers,
+                       reporter, &facts, &index.work);
   } else {
     index.work.build = options.writeIndex;
     done = (!chosen || ChooseK(input, context.buffers, reporter, &k)) &&
-           CompressInput(input, k, output, context.buffers, reporter, &facts, &index.work);
+           CompressInput(input, k, output, options.threads, context.buffers, reporter, &facts,
+                         &index.work);
   }
   const IndexHandle built(index.work.built);
   // An expansion that differs from what its index recorded is not put in place.

@@ -28,7 +28,7 @@ enum LongOnly : int {
 };
 
 // A leading ':' makes getopt_long return ':' for a missing value, and report nothing itself.
-constexpr const char kShortOptions[] = ":dzcfo:ktlqvhV";
+constexpr const char kShortOptions[] = ":dzcfo:ktlT:qvhV";
 
 const option kLongOptions[] = {
     {"decompress", no_argument, nullptr, 'd'},
@@ -50,6 +50,7 @@ const option kLongOptions[] = {
     {"make-index", no_argument, nullptr, kOptionMakeIndex},
     {"offset", required_argument, nullptr, kOptionOffset},
     {"length", required_argument, nullptr, kOptionLength},
+    {"threads", required_argument, nullptr, 'T'},
     {"quiet", no_argument, nullptr, 'q'},
     {"verbose", no_argument, nullptr, 'v'},
     {"help", no_argument, nullptr, 'h'},
@@ -89,6 +90,8 @@ constexpr const char kHelp[] =
     "      --offset=SIZE    with -d: expand from byte SIZE of the expansion on (quickly from\n"
     "                       a checkpoint of FILE.rlg.idx when there is one); needs -c or -o\n"
     "      --length=SIZE    with -d: expand at most SIZE bytes; needs -c or -o\n"
+    "  -T, --threads=N      compress and expand on N threads, 0 for one per processor\n"
+    "                       (the default); the output is the same for every N\n"
     "  -q, --quiet          print no warnings and no reports\n"
     "  -v, --verbose        report k, the sizes and the space saved of each file\n"
     "  -h, --help           print this help and exit\n"
@@ -133,6 +136,25 @@ void ReportOptionError(char* argv[], int option, int optionStart) {
   } else {
     ReportUsageError("unrecognized or ambiguous option '%s'", argv[optind - 1]);
   }
+}
+
+// A thread count: one or more decimal digits, nothing else, up to 1000000 (the library uses at
+// most a few hundred). -1 for anything else.
+int ParseThreads(const char* text) {
+  if (*text == '\0') {
+    return -1;
+  }
+  int value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') {
+      return -1;
+    }
+    value = value * 10 + (*c - '0');
+    if (value > 1000000) {
+      return -1;
+    }
+  }
+  return value;
 }
 
 }  // namespace
@@ -265,6 +287,15 @@ ParseResult ParseCommandLine(int argc, char* argv[], Options* options) {
         options->hasRange = true;
         break;
       }
+      case 'T':
+        options->threads = ParseThreads(optarg);
+        if (options->threads < 0) {
+          ReportUsageError(
+              "invalid thread count '%s': a whole number is expected (0: one per processor)",
+              optarg);
+          return ParseResult::kExitFailure;
+        }
+        break;
       case 'q':
         options->verbosity = Verbosity::kQuiet;
         break;

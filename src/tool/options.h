@@ -26,6 +26,7 @@ struct Options {
   bool hasRange = false;    // --offset or --length: expand that byte range only
   std::uint64_t offset = 0;
   std::uint64_t length = 0;  // 0: to the end
+  int threads = 0;           // -T, --threads: 0 for one per processor available
   Verbosity verbosity = Verbosity::kNormal;
   std::vector<std::string> files;  // empty: standard input
 };

@@ -7,15 +7,20 @@ _rlegolomb() {
       COMPREPLY=($(compgen -f -- "$cur"))
       return
       ;;
+    -T | --threads)
+      COMPREPLY=($(compgen -W "0 1 2 4 8" -- "$cur"))
+      return
+      ;;
   esac
   case $cur in
-    --k=* | --max-output=*)
+    --k=* | --max-output=* | -T?* | --threads=*)
       return
       ;;
     -*)
       COMPREPLY=($(compgen -W "-d --decompress --uncompress -z --compress -c --stdout
         --to-stdout -o --output= -f --force -k --keep --rm --k= -t --test -l --list
-        --max-output= --sparse --no-sparse -q --quiet -v --verbose -h --help -V --version" \
+        --max-output= --sparse --no-sparse -T --threads= -q --quiet -v --verbose -h --help -V
+        --version" \
         -- "$cur"))
       [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace
       return
