@@ -67,12 +67,13 @@ describe_outputs() {
 # programs. Sets bin, simple_bin ("" when left out) and tool.
 build_programs() {
   echo "== Builds"
-  local targets=(rleg-bench-tool)
+  local targets=(rleg-bench-tool rleg-threads-bench)
   [ -n "${RLEG_BIN_DIR:-}" ] || targets+=(rle-golomb-expand rle-golomb-compress rlegolomb_tool)
   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DRLEG_BUILD_TESTS=OFF \
     -DRLEG_BUILD_BENCH=ON >/dev/null
   cmake --build build-bench -j2 --target "${targets[@]}" >/dev/null
   tool=$PWD/build-bench/bench/rleg-bench-tool
+  threads_bench=$PWD/build-bench/bench/rleg-threads-bench
   bin=${RLEG_BIN_DIR:-$PWD/build-bench}
   simple_bin=${RLEG_SIMPLE_BIN_DIR:-}
   if [ -z "$simple_bin" ]; then
@@ -121,12 +122,23 @@ make_corpus() {
   done
 }
 
+# Whether the rlegolomb program takes a thread count (-T N): "yes" or "no". Checked on a stream of
+# the corpus, so that the scripts measure both the programs before and after threads came.
+rlegolomb_threads() {
+  if "$bin/rlegolomb" -q -T1 -t "$corpus/${sets[0]}.rlg" >/dev/null 2>&1; then
+    echo yes
+  else
+    echo no
+  fi
+}
+
 raw_bytes() {
   stat -c %s "$corpus/$1.raw"
 }
 
 # Compresses every set with the timed compressor, k chosen, into SET.rlg, and records the k in
-# chosen[SET]; writes SET.zst (zstd -19) once.
+# chosen[SET]; writes SET.zst (zstd -19) and SET.3.zst (zstd -3, the level a user leaves as it
+# is) once.
 declare -A chosen
 compress_sets() {
   local set line
@@ -134,6 +146,7 @@ compress_sets() {
     line=$("$bin/rle-golomb-compress" "$corpus/$set.raw" "$corpus/$set.rlg" | grep '^k = ')
     chosen[$set]=$(sed 's/^k = \([0-9]*\).*/\1/' <<<"$line")
     [ -s "$corpus/$set.zst" ] || zstd -q -19 -T2 -f "$corpus/$set.raw" -o "$corpus/$set.zst"
+    [ -s "$corpus/$set.3.zst" ] || zstd -q -3 -f "$corpus/$set.raw" -o "$corpus/$set.3.zst"
   done
 }
 

@@ -10,6 +10,8 @@
 #   zstd-3       zstd -q -3 SET -o OUT            (against auto)
 #   zstd-1       zstd -q -1 SET -o OUT            (against k)
 #   tool-auto, tool-k       rlegolomb [--k=K] -o OUT SET, the third program, against auto and k
+#   tool-auto-T1, tool-k-T1, tool-auto-T2, tool-k-T2   the same with -T1 / -T2 (one thread, two;
+#                           the plain rlegolomb uses all processors; left out when it has no -T)
 # each writing a regular file on disk and a file in /dev/shm, the output removed before each run.
 # zstd -19 is not timed (a minute and more per round on these sets); its size is shown. Prints
 # medians, medians of the per-round ratios, every round's ratios for the goals, the compressed
@@ -53,7 +55,13 @@ for set in "${sets[@]}"; do
 done
 rm -f "$shm"/check.*
 
-read -r -a tools <<<"${RLEG_COMPRESS_TOOLS:-auto k zstd-3 zstd-1 tool-auto tool-k}"
+default_tools="auto k zstd-3 zstd-1 tool-auto tool-k"
+if [ "$(rlegolomb_threads)" = yes ]; then
+  default_tools+=" tool-auto-T1 tool-k-T1 tool-auto-T2 tool-k-T2"
+else
+  echo "(rlegolomb takes no -T here: its runs at one and two threads are left out)"
+fi
+read -r -a tools <<<"${RLEG_COMPRESS_TOOLS:-$default_tools}"
 [ -z "$simple_bin" ] || tools+=(simple-auto simple-k)
 applies() {  # tool, destination
   case $1 in simple-*) [ "$2" = shm ] ;; esac
@@ -70,13 +78,16 @@ run_tool() {  # tool, set, output folder
     # Status 2: the stream came out larger than the set (noise), written all the same.
     tool-auto) measure "$out" "$bin/rlegolomb" -q -o "$out" "$in" || [ $? -eq 2 ] ;;
     tool-k) measure "$out" "$bin/rlegolomb" -q "--k=${chosen[$2]}" -o "$out" "$in" || [ $? -eq 2 ] ;;
+    tool-auto-T[0-9]*) measure "$out" "$bin/rlegolomb" -q "-${1#tool-auto-}" -o "$out" "$in" || [ $? -eq 2 ] ;;
+    tool-k-T[0-9]*)
+      measure "$out" "$bin/rlegolomb" -q "-${1#tool-k-}" "--k=${chosen[$2]}" -o "$out" "$in" || [ $? -eq 2 ] ;;
   esac
 }
 
 time_and_summarize "$rounds" "$corpus/compress-times.txt" \
-  "auto=ours k chosen,k=ours k given,zstd-3=zstd -3,zstd-1=zstd -1,simple-auto=bit at a time k chosen,simple-k=bit at a time k given,tool-auto=rlegolomb k chosen,tool-k=rlegolomb k given" \
-  "zstd-3/auto,zstd-1/k,simple-auto/auto,simple-k/k,tool-auto/auto,tool-k/k" \
-  "zstd-3/auto,zstd-1/k,tool-auto/auto,tool-k/k" "${tools[@]}"
+  "auto=ours k chosen,k=ours k given,zstd-3=zstd -3,zstd-1=zstd -1,simple-auto=bit at a time k chosen,simple-k=bit at a time k given,tool-auto=rlegolomb k chosen,tool-k=rlegolomb k given,tool-auto-T1=rlegolomb -T1 k chosen,tool-k-T1=rlegolomb -T1 k given,tool-auto-T2=rlegolomb -T2 k chosen,tool-k-T2=rlegolomb -T2 k given" \
+  "zstd-3/auto,zstd-1/k,simple-auto/auto,simple-k/k,tool-auto/auto,tool-k/k,tool-auto-T1/tool-auto-T2,tool-k-T1/tool-k-T2" \
+  "zstd-3/auto,zstd-1/k,tool-auto/auto,tool-k/k,tool-k-T1/tool-k-T2" "${tools[@]}"
 
 echo
 echo "== Compressed sizes in bytes (share of the raw size)"

@@ -2,13 +2,24 @@
 # Peak resident memory of the expander, for an expansion of 1 KiB and one of 1 GiB. The expansion
 # streams, so the two must match within a small margin; the script fails when they do not.
 #
-#   bench/memory.sh [BUILD_DIR]     (default: build; the program is BUILD_DIR/rle-golomb-expand)
+# Then the threads: a stream of 1 GiB of sparse runs (about 70 MB, enough for every thread to have
+# segments of its own; the 1 GiB above is eight codes, which no thread can share), expanded by
+# rle-golomb-expand (every processor) and by rlegolomb -d -T1 and -T2. Each thread may take up to
+# 8 MiB beyond the one-thread run (rle-golomb-expand: beyond its 1 KiB expansion); the script
+# fails when a run takes more. Left out when the
+# bench tool (which makes the runs) is missing; the -T runs when rlegolomb has no -T.
+#
+#   bench/memory.sh [BUILD_DIR]     (default: build; the programs are BUILD_DIR/rle-golomb-expand,
+#                                    BUILD_DIR/rle-golomb-compress, BUILD_DIR/rlegolomb, the bench
+#                                    tool BUILD_DIR/bench/rleg-bench-tool or $RLEG_BENCH_TOOL)
 #
 # Needs /usr/bin/time (Debian package "time"; `scripts/install-deps.sh --bench` installs it) and
-# about 1 GiB of free space in the temp folder for the large output, which is removed afterwards.
+# about 2 GiB of free space in the temp folder for the large outputs, which are removed afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-program="${1:-build}/rle-golomb-expand"
+build_dir="${1:-build}"
+program="$build_dir/rle-golomb-expand"
+bench_tool="${RLEG_BENCH_TOOL:-$build_dir/bench/rleg-bench-tool}"
 margin_kb=1024  # the largest difference in peak resident memory taken as "the same"
 runs=3
 
@@ -44,10 +55,13 @@ write_stream "$work/large.rlg"
 
 # Prints the peak resident memory (KiB) of the largest of $runs runs and the last run's wall time,
 # or a line saying why the output is wrong.
-peak_kb() {
+peak_kb() {  # input, expected size, the command before the input and output (default: $program)
   local input="$1" expected_size="$2" worst=0 peak size elapsed r
+  shift 2
+  local command=("$@")
+  [ ${#command[@]} -gt 0 ] || command=("$program" "$input" "$work/out")
   for ((r = 0; r < runs; r++)); do
-    /usr/bin/time -v -o "$work/time.txt" "$program" "$input" "$work/out" >/dev/null
+    /usr/bin/time -v -o "$work/time.txt" "${command[@]}" >/dev/null
     peak="$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")"
     elapsed="$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$work/time.txt")"
     size="$(stat -c %s "$work/out")"
@@ -75,3 +89,43 @@ if ((difference > margin_kb || -difference > margin_kb)); then
   echo "FAIL: peak memory grows with the output"
   exit 1
 fi
+
+# The threads, on a stream long enough to share.
+if [ ! -x "$bench_tool" ] || [ ! -x "$build_dir/rle-golomb-compress" ]; then
+  echo "(no bench tool at $bench_tool: the threaded runs are left out)"
+  exit 0
+fi
+"$bench_tool" runs sparse 1073741824 5 "$work/sparse.raw"
+"$build_dir/rle-golomb-compress" "$work/sparse.raw" "$work/sparse.rlg" 6 >/dev/null
+rm -f "$work/sparse.raw"
+echo
+echo "1 GiB of sparse runs, a stream of $(stat -c %s "$work/sparse.rlg") bytes (k = 6), $(nproc) processors available:"
+rows=("rle-golomb-expand|all|$program $work/sparse.rlg $work/out")
+if [ -x "$build_dir/rlegolomb" ] && "$build_dir/rlegolomb" -q -T1 -t "$work/sparse.rlg" 2>/dev/null; then
+  for t in 1 2; do
+    rows+=("rlegolomb -d -T$t|$t|$build_dir/rlegolomb -d -T$t -o $work/out $work/sparse.rlg")
+  done
+else
+  echo "(rlegolomb takes no -T here: its runs at one and two threads are left out)"
+fi
+echo "| program | threads | peak resident memory (KiB, largest of $runs runs) | wall time (last run) |"
+echo "|---|---|---|---|"
+one_kb=""
+failed=0
+for row in "${rows[@]}"; do
+  IFS='|' read -r name threads command <<<"$row"
+  read -r -a words <<<"$command"
+  result="$(peak_kb "$work/sparse.rlg" 1073741824 "${words[@]}")" || { echo "$result"; exit 1; }
+  read -r kb elapsed <<<"$result"
+  echo "| $name | $threads | $kb | $elapsed |"
+  [ "$threads" != 1 ] || one_kb=$kb
+  if [ "$threads" = all ] && ((kb - small_kb > $(nproc) * 8192 + margin_kb)); then
+    echo "FAIL: $((kb - small_kb)) KiB beyond the 1 KiB expansion (bound: $(nproc) x 8 MiB)"
+    failed=1
+  fi
+  if [ "$threads" = 2 ] && [ -n "$one_kb" ] && ((kb - one_kb > 2 * 8192 + margin_kb)); then
+    echo "FAIL: two threads take $((kb - one_kb)) KiB beyond one (bound: 2 x 8 MiB)"
+    failed=1
+  fi
+done
+exit $failed

@@ -9,9 +9,13 @@
 #   simple  the same from the bit-at-a-time build           (in /dev/shm only: it is the same
 #                                                            processor work wherever it writes)
 #   zstd    zstd -q -d -f SET.zst -o OUT                    (of the zstd -19 file)
+#   zstd3   zstd -q -d -f SET.3.zst -o OUT                  (of the zstd -3 file, as a user makes it)
 #   write   the raw size of the set written in 1 MiB blocks (the limit: no decoding at all)
 #   rlegolomb  rlegolomb -d -o OUT SET.rlg                  (the third program, sparse by default)
 #   rlegolomb-dense  the same with --no-sparse              (every byte written, as ours does)
+#   rlegolomb-T1, rlegolomb-T2  rlegolomb -d -T1 / -T2     (one thread, two; the plain rlegolomb
+#                                                            uses all processors; left out when
+#                                                            the program has no -T)
 # each writing a regular file on disk and a file in /dev/shm, the output removed before each run.
 # Prints medians, medians of the per-round ratios, every round's ratios for the goals, and the
 # peak resident size of small and large expansions.
@@ -43,7 +47,13 @@ for set in "${sets[@]}"; do
 done
 rm -f "$shm/check.out"
 
-read -r -a tools <<<"${RLEG_EXPAND_TOOLS:-fast zstd write rlegolomb}"
+default_tools="fast zstd zstd3 write rlegolomb"
+if [ "$(rlegolomb_threads)" = yes ]; then
+  default_tools+=" rlegolomb-T1 rlegolomb-T2"
+else
+  echo "(rlegolomb takes no -T here: its runs at one and two threads are left out)"
+fi
+read -r -a tools <<<"${RLEG_EXPAND_TOOLS:-$default_tools}"
 [ -z "$simple_bin" ] || tools+=(simple)
 applies() {  # tool, destination
   [ "$1" != simple ] || [ "$2" = shm ]
@@ -54,16 +64,19 @@ run_tool() {  # tool, set, output folder
     fast) measure "$out" "$bin/rle-golomb-expand" "$corpus/$2.rlg" "$out" ;;
     simple) measure "$out" "$simple_bin/rle-golomb-expand" "$corpus/$2.rlg" "$out" ;;
     zstd) measure "$out" zstd -q -d -f "$corpus/$2.zst" -o "$out" ;;
+    zstd3) measure "$out" zstd -q -d -f "$corpus/$2.3.zst" -o "$out" ;;
     write) measure "$out" "$tool" write "$(raw_bytes "$2")" "$out" ;;
     rlegolomb) measure "$out" "$bin/rlegolomb" -d -o "$out" "$corpus/$2.rlg" ;;
     rlegolomb-dense) measure "$out" "$bin/rlegolomb" -d --no-sparse -o "$out" "$corpus/$2.rlg" ;;
+    rlegolomb-T1) measure "$out" "$bin/rlegolomb" -d -T1 -o "$out" "$corpus/$2.rlg" ;;
+    rlegolomb-T2) measure "$out" "$bin/rlegolomb" -d -T2 -o "$out" "$corpus/$2.rlg" ;;
   esac
 }
 
 time_and_summarize "$rounds" "$corpus/expand-times.txt" \
-  "fast=ours,zstd=zstd -d,write=1 MiB writes,simple=bit at a time,rlegolomb=rlegolomb -d,rlegolomb-dense=rlegolomb -d --no-sparse" \
-  "zstd/fast,write/fast,simple/fast,rlegolomb/fast,rlegolomb-dense/fast" \
-  "zstd/fast,write/fast,rlegolomb/fast,rlegolomb-dense/fast" "${tools[@]}"
+  "fast=ours,zstd=zstd -d (-19 file),zstd3=zstd -d (-3 file),write=1 MiB writes,simple=bit at a time,rlegolomb=rlegolomb -d,rlegolomb-dense=rlegolomb -d --no-sparse,rlegolomb-T1=rlegolomb -d -T1,rlegolomb-T2=rlegolomb -d -T2" \
+  "zstd/fast,zstd3/fast,write/fast,simple/fast,rlegolomb/fast,rlegolomb-dense/fast,zstd3/rlegolomb,rlegolomb-T1/rlegolomb-T2" \
+  "zstd3/fast,write/fast,zstd3/rlegolomb,rlegolomb-T1/rlegolomb-T2" "${tools[@]}"
 
 echo
 echo "== Peak resident size (GNU time -v), rle-golomb-expand, output to $shm"
