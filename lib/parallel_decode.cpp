@@ -250,8 +250,10 @@ struct Engine {
 
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<Segment> segments;  // reserved for all that can be taken: never moved
-  std::size_t maxSegments = 0;
+  // The segments taken and not yet placed, segment i at ring[i % ring.size()]: a thread takes
+  // one only while the ring has a free place.
+  std::vector<Segment> ring;
+  std::size_t taken = 0;
   // The segments before `placed` are in the room; the next one's output starts at room bit
   // `placedBit` with a run of value `placedRun`, at input bit `placedInput`.
   std::size_t placed = 0;
@@ -298,8 +300,9 @@ bool RoomLikelyFull(const Engine& e) {
     return false;
   }
   std::uint64_t pendingInput = 0;
-  for (std::size_t i = e.placed; i < e.segments.size(); ++i) {
-    pendingInput += e.segments[i].end - e.segments[i].start;
+  for (std::size_t i = e.placed; i < e.taken; ++i) {
+    const Segment& g = e.ring[i % e.ring.size()];
+    pendingInput += g.end - g.start;
   }
   const double expected = static_cast<double>(pendingInput) *
                           static_cast<double>(e.seenOutputBits) /
@@ -310,12 +313,12 @@ bool RoomLikelyFull(const Engine& e) {
 // Takes the next segment for a thread: its number, or SIZE_MAX when there is none to take.
 std::size_t TakeSegment(Engine& e, std::unique_lock<std::mutex>& lock) {
   for (;;) {
-    if (e.stopped || e.noMoreStarts || e.segments.size() == e.maxSegments) {
+    if (e.stopped || e.noMoreStarts) {
       return SIZE_MAX;
     }
-    const std::size_t i = e.segments.size();
+    const std::size_t i = e.taken;
     const bool direct = i == e.placed;
-    if (!direct && e.freeBuffers.empty()) {
+    if (!direct && (e.freeBuffers.empty() || i - e.placed >= e.ring.size())) {
       e.changed.wait(lock);
       continue;
     }
@@ -348,7 +351,8 @@ std::size_t TakeSegment(Engine& e, std::unique_lock<std::mutex>& lock) {
       g.buffer = e.freeBuffers.back();
       e.freeBuffers.pop_back();
     }
-    e.segments.push_back(g);
+    e.ring[i % e.ring.size()] = g;
+    ++e.taken;
     e.nextStart = end;
     e.nextByte = static_cast<std::size_t>(end / 8);
     return i;
@@ -361,8 +365,8 @@ void PlaceSegments(Engine& e, std::unique_lock<std::mutex>& lock) {
     return;  // that thread will see these too
   }
   e.placing = true;
-  while (!e.stopped && e.placed < e.segments.size()) {
-    Segment& g = e.segments[e.placed];
+  while (!e.stopped && e.placed < e.taken) {
+    Segment& g = e.ring[e.placed % e.ring.size()];
     if (g.state == SegmentState::kDecoding) {
       break;
     }
@@ -398,7 +402,7 @@ void PlaceSegments(Engine& e, std::unique_lock<std::mutex>& lock) {
 // A segment decoded into its buffer has filled it: wait until it is next to be placed, then copy
 // what it holds into the room. False when it never will be (the room ended before it).
 bool CopyOutFullBuffer(Engine& e, std::size_t i, DecodeWindow* w) {
-  Segment& g = e.segments[i];
+  Segment& g = e.ring[i % e.ring.size()];
   std::uint64_t at;
   std::uint8_t flip;
   {
@@ -423,7 +427,7 @@ bool CopyOutFullBuffer(Engine& e, std::size_t i, DecodeWindow* w) {
 
 // Decodes segment i; false when its output cannot be placed in the room.
 bool DecodeSegment(Engine& e, std::size_t i) {
-  Segment& g = e.segments[i];
+  Segment& g = e.ring[i % e.ring.size()];
   const rlegolomb_decoder* const parent = e.d;
   rlegolomb_decoder dec;
   dec.bitManipulation = parent->bitManipulation;
@@ -511,7 +515,7 @@ void RunWorker(void* context, unsigned /*worker*/) {
     lock.unlock();
     const bool decoded = DecodeSegment(e, i);
     lock.lock();
-    Segment& g = e.segments[i];
+    Segment& g = e.ring[i % e.ring.size()];
     g.state = decoded ? SegmentState::kDone : SegmentState::kFailed;
     if (decoded) {
       e.seenInputBits += g.end - g.start;
@@ -595,12 +599,9 @@ bool DecodeInParallel(rlegolomb_decoder* d, DecodeWindow* w) {
   e.settings = p->settings;
   e.workers = p->workers->count();
   e.outFrom = w->pos;
-  // Segments are never shorter than this, so that many can be reserved at once.
-  const std::size_t shortest =
-      settings.segmentBytes != 0 ? settings.segmentBytes : kLeastSegmentBytes;
-  e.maxSegments = (w->size - w->next) / shortest + 2;
   try {
-    e.segments.reserve(e.maxSegments);
+    // Room for every buffer's segment and one decoded straight into the room per thread.
+    e.ring.resize(p->buffers.size() + e.workers);
     for (const auto& buffer : p->buffers) {
       e.freeBuffers.push_back(buffer.get());
     }
