@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "rlegolomb.h"
 
@@ -20,5 +21,21 @@ void FreeParallelEncoding(ParallelEncoding* p);
 // `tailBytes` of a call's input to the one-thread loop. False when memory runs out.
 bool SetParallelDecodeSizes(rlegolomb_decoder* d, std::size_t segmentBytes, std::size_t bufferBytes,
                             std::size_t minInputBytes, std::size_t tailBytes);
+
+// What a decoder's threads did over its calls, for the benchmarks: segments decoded, and of them
+// those written straight into the room; output bits copied into place from buffers; planned
+// segment ends where no code start was found (each costs up to a thousand codes per parse), and
+// calls whose last stretch of input was left to one thread for want of one; segments decoded
+// and then dropped because the room (or limit) ended before them.
+struct ParallelDecodeStats {
+  std::uint64_t segments = 0;
+  std::uint64_t directSegments = 0;
+  std::uint64_t copiedBits = 0;
+  std::uint64_t outputBits = 0;
+  std::uint64_t missedStarts = 0;
+  std::uint64_t callsLeftToOneThread = 0;
+  std::uint64_t droppedSegments = 0;
+};
+ParallelDecodeStats GetParallelDecodeStats(const rlegolomb_decoder* d);
 
 }  // namespace rlegolomb

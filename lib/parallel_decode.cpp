@@ -58,6 +58,7 @@ struct ParallelSettings {
 
 struct ParallelDecoding {
   ParallelSettings settings;
+  ParallelDecodeStats stats;
   std::unique_ptr<Workers> workers;
   // Output buffers, two per worker, kept for the decoder's later calls.
   std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
@@ -261,13 +262,17 @@ struct Engine {
   unsigned placedRun = 0;
   std::uint64_t placedInput = 0;
   std::uint64_t placedCodes = 0;
+  std::uint64_t placedDirect = 0;
+  std::uint64_t placedCopiedBits = 0;
   bool placing = false;  // a thread is placing segments
   bool stopped = false;  // no further segment will be placed
   // The next segment's first byte for planning, and its code start (segment 0: the decoder's).
   std::size_t nextByte = 0;
   std::uint64_t nextStart = 0;
   bool noMoreStarts = false;
+  bool gaveUp = false;
   std::vector<std::uint8_t*> freeBuffers;
+  std::uint64_t missedStarts = 0;
   // Decoded so far, for the size of the next segments.
   std::uint64_t seenInputBits = 0;
   std::uint64_t seenOutputBits = 0;
@@ -337,12 +342,18 @@ std::size_t TakeSegment(Engine& e, std::unique_lock<std::mutex>& lock) {
     }
     for (unsigned tries = 0; at > e.nextByte && at <= lastByte && tries < kSyncTries; ++tries) {
       end = FindCodeStart(e.in, e.size, 8 * std::uint64_t{at}, e.width);
-      if (end != kNoBit || at == lastByte) {
+      if (end != kNoBit) {
+        break;
+      }
+      ++e.missedStarts;
+      if (at == lastByte) {
         break;
       }
       at = std::min(at + bytes, lastByte);
     }
     if (end == kNoBit || end >= 8 * std::uint64_t{e.size}) {
+      // Short of the call's end for want of a code start: the rest goes to one thread.
+      e.gaveUp = e.size - e.nextByte > e.settings.tailBytes + 2 * bytes;
       e.noMoreStarts = true;
       return SIZE_MAX;
     }
@@ -388,6 +399,8 @@ void PlaceSegments(Engine& e, std::unique_lock<std::mutex>& lock) {
       e.freeBuffers.push_back(g.buffer);
       g.buffer = nullptr;
     }
+    e.placedDirect += g.direct ? 1 : 0;
+    e.placedCopiedBits += g.direct ? 0 : g.bits;
     e.placedBit += g.bits;
     e.placedRun ^= static_cast<unsigned>(g.codes & 1);
     e.placedInput = g.end;
@@ -574,6 +587,10 @@ bool SetParallelDecodeSizes(rlegolomb_decoder* d, std::size_t segmentBytes, std:
   return true;
 }
 
+ParallelDecodeStats GetParallelDecodeStats(const rlegolomb_decoder* d) {
+  return d->parallel != nullptr ? d->parallel->stats : ParallelDecodeStats{};
+}
+
 bool DecodeInParallel(rlegolomb_decoder* d, DecodeWindow* w) {
   DecoderStream* const s = &d->stream;
   const ParallelSettings settings =
@@ -613,6 +630,14 @@ bool DecodeInParallel(rlegolomb_decoder* d, DecodeWindow* w) {
   e.nextByte = w->next;
   e.nextStart = 8 * std::uint64_t{w->next};
   p->workers->Run(RunWorker, &e);
+  ParallelDecodeStats& stats = p->stats;
+  stats.segments += e.placed;
+  stats.directSegments += e.placedDirect;
+  stats.copiedBits += e.placedCopiedBits;
+  stats.outputBits += e.placedBit - (8 * std::uint64_t{w->pos} + s->outCount);
+  stats.missedStarts += e.missedStarts;
+  stats.callsLeftToOneThread += e.gaveUp ? 1 : 0;
+  stats.droppedSegments += e.taken - e.placed;
   if (e.placed == 0) {
     return false;
   }
