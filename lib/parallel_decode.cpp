@@ -60,7 +60,7 @@ struct ParallelDecoding {
   ParallelSettings settings;
   ParallelDecodeStats stats;
   std::unique_ptr<Workers> workers;
-  // Output buffers, two per worker, kept for the decoder's later calls.
+  // Output buffers, four per worker, kept for the decoder's later calls.
   std::vector<std::unique_ptr<std::uint8_t[]>> buffers;
 };
 
@@ -78,7 +78,7 @@ constexpr unsigned kSyncCodesPerParse = 1024;
 constexpr unsigned kSyncTries = 8;
 // Bytes readable past a buffer's end, for the word loads of PutBits.
 constexpr std::size_t kBufferSlack = 16;
-constexpr unsigned kBuffersPerWorker = 2;
+constexpr unsigned kBuffersPerWorker = 4;
 // Segment sizes in input bytes, when chosen from the data: the first ones, and the bounds of the
 // later ones, which aim at kSegmentOutputBytes of output each.
 constexpr std::size_t kFirstSegmentBytes = std::size_t{32} << 10;
