@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
     }
     const double mb = static_cast<double>(input.size()) / 1e6;
     std::printf("%s (%.1f MB, k %d)\n", name.c_str(), mb, k);
-    std::printf("  %-22s %9s %9s %9s %12s %12s\n", "way", "wall ms", "cpu ms", "MB/s",
-                "x 1 thread", "of ceiling");
+    std::printf("  %-22s %9s %9s %9s %12s %12s\n", "way", "wall ms", "cpu ms", "MB/s", "x 1 thread",
+                "of ceiling");
     const Timing& one = byThreads[1];
     const auto line = [&](const char* way, const Timing& t) {
       std::vector<double> speedup;

@@ -21,10 +21,10 @@
 #include "code_rules.h"
 #include "cpu.h"
 #include "encoder_state.h"
-#include "parallel.h"
 #include "format.h"
 #include "index.h"
 #include "one_bit.h"
+#include "parallel.h"
 #include "rlegolomb.h"
 #include "run_scan.h"
 

@@ -129,8 +129,8 @@ void EncodeSegment(const rlegolomb_encoder& e, Segment* g, std::size_t capacity)
   }
 }
 
-// dst[i] = the 8 bits of src from bit 8 * i + 8 - shift on, for i < count (shift 0..7): a stretch of
-// codes moved `shift` bits later. Reads src[0..count].
+// dst[i] = the 8 bits of src from bit 8 * i + 8 - shift on, for i < count (shift 0..7): a stretch
+// of codes moved `shift` bits later. Reads src[0..count].
 void ShiftCopy(std::uint8_t* dst, const std::uint8_t* src, std::size_t count, unsigned shift) {
   if (shift == 0) {
     std::memcpy(dst, src + 1, count);
@@ -213,7 +213,8 @@ bool MakeBuffers(const rlegolomb_encoder& e, ParallelEncoding* p) {
   std::size_t segment = e.segmentBytes;
   if (segment == 0) {
     const std::size_t perSlot = RLEGOLOMB_THREAD_MEMORY / kSegmentsPerThread;
-    segment = static_cast<std::size_t>((perSlot - kBufferSlack) / (perBit + 1)) & ~std::size_t{4095};
+    segment =
+        static_cast<std::size_t>((perSlot - kBufferSlack) / (perBit + 1)) & ~std::size_t{4095};
   }
   p->segmentBytes = segment;
   p->bodyCapacity = static_cast<std::size_t>(perBit * segment + kBufferSlack);
@@ -582,16 +583,14 @@ int ChooseKOnTeam(ParallelEncoding* p, const std::uint8_t* in, std::size_t size,
 
 }  // namespace
 
-int ChooseKInSegments(const void* src, std::size_t srcSize, int threads,
-                      std::size_t segmentBytes) {
+int ChooseKInSegments(const void* src, std::size_t srcSize, int threads, std::size_t segmentBytes) {
   if (src == nullptr && srcSize != 0) {
     return -1;
   }
   std::unique_ptr<ParallelEncoding> p(srcSize == 0 ? nullptr : StartTeam(threads));
-  const int k =
-      p == nullptr ? -1
-                   : ChooseKOnTeam(p.get(), static_cast<const std::uint8_t*>(src), srcSize,
-                                   segmentBytes);
+  const int k = p == nullptr ? -1
+                             : ChooseKOnTeam(p.get(), static_cast<const std::uint8_t*>(src),
+                                             srcSize, segmentBytes);
   return k >= 0 ? k : rlegolomb_choose_k(src, srcSize);
 }
 

@@ -162,7 +162,8 @@ using SmallTally = RunTally<256, 1>;
 
 }  // namespace
 
-void TallyRunsFrom(SizerTally* tally, const std::uint8_t* in, std::size_t size, std::uint64_t from) {
+void TallyRunsFrom(SizerTally* tally, const std::uint8_t* in, std::size_t size,
+                   std::uint64_t from) {
   RunScan* const scan = &tally->scan;
   std::size_t next = static_cast<std::size_t>(from >> 3);
   const auto skip = static_cast<int>(from & 7);

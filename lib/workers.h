@@ -48,8 +48,8 @@ class Workers {
   std::vector<std::thread> threads_;
   Job job_ = nullptr;
   void* context_ = nullptr;
-  std::size_t round_ = 0;   // counts the jobs handed out, so a worker runs each once
-  unsigned running_ = 0;    // threads still inside the current job
+  std::size_t round_ = 0;  // counts the jobs handed out, so a worker runs each once
+  unsigned running_ = 0;   // threads still inside the current job
   bool stopping_ = false;
 };
 

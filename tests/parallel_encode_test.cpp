@@ -102,7 +102,8 @@ std::vector<Input> Inputs(std::size_t size, std::uint64_t seed) {
   {
     std::vector<std::uint64_t> runs;
     std::uint64_t total = 0;
-    const std::uint64_t edges[] = {1, 2, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129};
+    const std::uint64_t edges[] = {1,  2,  7,  8,  9,  15,  16,  17, 31,
+                                   32, 33, 63, 64, 65, 127, 128, 129};
     for (std::size_t i = 0; total < 8 * size; ++i) {
       runs.push_back(edges[(i * 7 + i / 17) % std::size(edges)]);
       total += runs.back();
@@ -125,8 +126,8 @@ std::vector<Input> Inputs(std::size_t size, std::uint64_t seed) {
 
 // Inputs too short for a segment per thread.
 std::vector<Input> TinyInputs() {
-  return {{"empty", {}}, {"0x00", {0x00}}, {"0xFF", {0xFF}}, {"0x5A", {0x5A}}, {"0x80", {0x80}},
-          {"two", {0x01, 0xFE}}};
+  return {{"empty", {}},    {"0x00", {0x00}}, {"0xFF", {0xFF}},
+          {"0x5A", {0x5A}}, {"0x80", {0x80}}, {"two", {0x01, 0xFE}}};
 }
 
 // Exponents for every code shape: no quotient (0, 31, 32 and up), quotients, remainders of 1 to 3
@@ -153,11 +154,11 @@ Result Threaded(const Bytes& input, int k, std::size_t capacity, int threads,
   Bytes dst(capacity + 8, 0x5A);
   std::size_t size = 12345;
   Result r;
-  r.status = segmentBytes == 0 ? rlegolomb_compress_mt(input.data(), input.size(), k, dst.data(),
-                                                       capacity, &size, threads)
-                               : rlegolomb::CompressInSegments(input.data(), input.size(), k,
-                                                               dst.data(), capacity, &size,
-                                                               threads, segmentBytes);
+  r.status = segmentBytes == 0
+                 ? rlegolomb_compress_mt(input.data(), input.size(), k, dst.data(), capacity, &size,
+                                         threads)
+                 : rlegolomb::CompressInSegments(input.data(), input.size(), k, dst.data(),
+                                                 capacity, &size, threads, segmentBytes);
   r.bytes.assign(dst.begin(), dst.begin() + static_cast<std::ptrdiff_t>(size));
   // Nothing past the capacity.
   for (std::size_t i = capacity; i < dst.size(); ++i) {
@@ -170,16 +171,16 @@ void ExpectSame(const Result& one, const Result& many, const std::string& what) 
   EXPECT_EQ(one.status, many.status) << what;
   EXPECT_EQ(one.bytes.size(), many.bytes.size()) << what;
   if (one.bytes != many.bytes) {
-    const auto at = std::mismatch(one.bytes.begin(), one.bytes.end(), many.bytes.begin(),
-                                  many.bytes.end());
+    const auto at =
+        std::mismatch(one.bytes.begin(), one.bytes.end(), many.bytes.begin(), many.bytes.end());
     ADD_FAILURE() << what << ": first differing byte " << (at.first - one.bytes.begin());
   }
 }
 
 std::string Case(const std::string& name, int k, int threads, std::size_t segment,
                  std::size_t capacity) {
-  return name + ", k " + std::to_string(k) + ", " + std::to_string(threads) + " threads, segments " +
-         std::to_string(segment) + ", capacity " + std::to_string(capacity);
+  return name + ", k " + std::to_string(k) + ", " + std::to_string(threads) +
+         " threads, segments " + std::to_string(segment) + ", capacity " + std::to_string(capacity);
 }
 
 // Segments of a few bytes: almost every run crosses an edge, many cross several, and whole
@@ -215,15 +216,15 @@ TEST(ParallelEncodeTest, ChosenKIsTheOneThreadChoice) {
     const int chosen = rlegolomb_choose_k(input.bytes.data(), input.bytes.size());
     for (const std::size_t segment : {1u, 5u, 64u, 700u}) {
       for (const int threads : {1, 2, 4}) {
-        EXPECT_EQ(rlegolomb::ChooseKInSegments(input.bytes.data(), input.bytes.size(), threads,
-                                               segment),
-                  chosen)
+        EXPECT_EQ(
+            rlegolomb::ChooseKInSegments(input.bytes.data(), input.bytes.size(), threads, segment),
+            chosen)
             << input.name << ", segments " << segment << ", " << threads << " threads";
       }
     }
     const std::size_t capacity = rlegolomb_compress_bound(input.bytes.size(), -1);
-    ExpectSame(OneThread(input.bytes, -1, capacity),
-               Threaded(input.bytes, -1, capacity, 2, 9), Case(input.name, -1, 2, 9, capacity));
+    ExpectSame(OneThread(input.bytes, -1, capacity), Threaded(input.bytes, -1, capacity, 2, 9),
+               Case(input.name, -1, 2, 9, capacity));
   }
 }
 
@@ -233,7 +234,8 @@ TEST(ParallelEncodeTest, SmallCapacitiesGiveTheStreamsStart) {
   const std::vector<Input> inputs = Inputs(600, 3);
   for (const Input& input : inputs) {
     for (const int k : {0, 1, 4, 33}) {
-      const std::size_t full = OneThread(input.bytes, k, rlegolomb_compress_bound(600, k)).bytes.size();
+      const std::size_t full =
+          OneThread(input.bytes, k, rlegolomb_compress_bound(600, k)).bytes.size();
       std::vector<std::size_t> capacities = {0, 1, 2, 3, full / 3, full / 2, full - 1, full};
       for (std::size_t c = 5; c < full; c += full / 13 + 1) {
         capacities.push_back(c);
@@ -290,10 +292,12 @@ TEST(ParallelEncodeTest, BadArgumentsAsTheOneThreadCall) {
   std::size_t size = 0;
   EXPECT_EQ(rlegolomb_compress_mt(input.data(), input.size(), 1, dst.data(), dst.size(), &size, -1),
             RLEGOLOMB_ERROR_ARGUMENT);
-  EXPECT_EQ(rlegolomb_compress_mt(input.data(), input.size(), 256, dst.data(), dst.size(), &size, 2),
-            RLEGOLOMB_ERROR_ARGUMENT);
-  EXPECT_EQ(rlegolomb_compress_mt(input.data(), input.size(), 1, dst.data(), dst.size(), nullptr, 2),
-            RLEGOLOMB_ERROR_ARGUMENT);
+  EXPECT_EQ(
+      rlegolomb_compress_mt(input.data(), input.size(), 256, dst.data(), dst.size(), &size, 2),
+      RLEGOLOMB_ERROR_ARGUMENT);
+  EXPECT_EQ(
+      rlegolomb_compress_mt(input.data(), input.size(), 1, dst.data(), dst.size(), nullptr, 2),
+      RLEGOLOMB_ERROR_ARGUMENT);
   EXPECT_EQ(rlegolomb_compress_mt(nullptr, 5, 1, dst.data(), dst.size(), &size, 2),
             RLEGOLOMB_ERROR_ARGUMENT);
   EXPECT_EQ(rlegolomb::CompressInSegments(input.data(), input.size(), 1, nullptr, 4, &size, 2, 3),

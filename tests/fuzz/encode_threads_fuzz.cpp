@@ -65,10 +65,9 @@ Result OneShot(const Bytes& file, int k, std::size_t capacity, int threads, std:
   Bytes dst(capacity);
   std::size_t size = 0;
   const rlegolomb_status status =
-      threads == 0
-          ? rlegolomb_compress(file.data(), file.size(), k, dst.data(), capacity, &size)
-          : rlegolomb::CompressInSegments(file.data(), file.size(), k, dst.data(), capacity, &size,
-                                          threads, segment);
+      threads == 0 ? rlegolomb_compress(file.data(), file.size(), k, dst.data(), capacity, &size)
+                   : rlegolomb::CompressInSegments(file.data(), file.size(), k, dst.data(),
+                                                   capacity, &size, threads, segment);
   dst.resize(size);
   return {status, dst};
 }
@@ -110,9 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (shortMany.status != shortOne.status || shortMany.bytes != shortOne.bytes) {
     Fail("CompressInSegments", "with too little room, not one thread's status and bytes");
   }
-  if (oneShotK == -1 &&
-      rlegolomb::ChooseKInSegments(file.data(), file.size(), threads, segment) !=
-          rlegolomb_choose_k(file.data(), file.size())) {
+  if (oneShotK == -1 && rlegolomb::ChooseKInSegments(file.data(), file.size(), threads, segment) !=
+                            rlegolomb_choose_k(file.data(), file.size())) {
     Fail("ChooseKInSegments", "not choose_k's k");
   }
 
