@@ -248,9 +248,9 @@ RLEGOLOMB_API uint64_t rlegolomb_sizer_input_bytes(const rlegolomb_sizer* s);
  * uses them and end with the object (or the next set_threads); each takes up to
  * RLEGOLOMB_THREAD_MEMORY bytes of buffers while a call runs, freed when it returns. If the system
  * refuses a thread, the object works with those it has.
- * An encoder with threads takes its input a round at a time: two segments per thread, each of a
- * size for which the segment and its codes at their worst fit half of RLEGOLOMB_THREAD_MEMORY
- * (about 1.3 MiB at k = 1, 584 KiB at k = 5, 120 KiB at the widest codes). It holds the input of a
+ * An encoder with threads takes its input a round at a time: eight segments per thread, each of a
+ * size for which the segment and its codes at their worst fit an eighth of RLEGOLOMB_THREAD_MEMORY
+ * (340 KiB at k = 1, 144 KiB at k = 5, 28 KiB at the widest codes). It holds the input of a
  * round that is not full between calls (giving MORE, and writing nothing of it, until the round is
  * full or final comes), and keeps its buffers, at most RLEGOLOMB_THREAD_MEMORY per thread, until it
  * is freed or given another count. While it builds an index it runs on the calling thread. */
