@@ -17,17 +17,6 @@ constexpr const char kVersion[] =
     RLEGOLOMB_STRINGIFY(RLEGOLOMB_VERSION_MAJOR) "." RLEGOLOMB_STRINGIFY(
         RLEGOLOMB_VERSION_MINOR) "." RLEGOLOMB_STRINGIFY(RLEGOLOMB_VERSION_PATCH);
 
-// The most stream bits one input bit can cost at k, see rlegolomb_compress_bound:
-// k = 1..30 costs at most 1 + k bits per input bit (a run of 1 bit); the others 1 + w for a
-// remainder of w bits, except w = 1, whose split runs cost up to 4 bits per input bit.
-std::uint64_t WorstBitsPerInputBit(int k) {
-  if (rlegolomb::UsesQuotient(k)) {
-    return 1 + static_cast<std::uint64_t>(k);
-  }
-  const int width = rlegolomb::RemainderWidth(k);
-  return width == 1 ? 4 : 1 + static_cast<std::uint64_t>(width);
-}
-
 }  // namespace
 
 extern "C" {
@@ -98,7 +87,7 @@ size_t rlegolomb_compress_bound(size_t src_size, int k) {
     return 0;
   }
   // The worst k costs 33 bits per input bit (a 32-bit remainder for every 1-bit run).
-  const std::uint64_t perBit = k == -1 ? 33 : WorstBitsPerInputBit(k);
+  const std::uint64_t perBit = k == -1 ? 33 : rlegolomb::WorstBitsPerInputBit(k);
   // 9 header bits and at most perBit bits per input bit, zero-filled: perBit bytes per input byte
   // and 2 more.
   if (src_size > (SIZE_MAX - 2) / perBit) {

@@ -70,6 +70,18 @@ constexpr std::uint64_t RunBits(int k, std::uint64_t length) {
   return splits * splitBits + CodeBits(k, rest);
 }
 
+// The most stream bits one input bit can cost at k, see rlegolomb_compress_bound: k = 1..30
+// costs at most 1 + k bits per input bit (a run of 1 bit); the others 1 + w for a remainder of w
+// bits, except w = 1, whose split runs cost up to 4 bits per input bit. It holds for every run on
+// its own, so also for any part of an input cut at run edges.
+constexpr std::uint64_t WorstBitsPerInputBit(int k) {
+  if (UsesQuotient(k)) {
+    return 1 + static_cast<std::uint64_t>(k);
+  }
+  const int width = RemainderWidth(k);
+  return width == 1 ? 4 : 1 + static_cast<std::uint64_t>(width);
+}
+
 // The codes of one k, worked out once for the block writers.
 struct CodeShape {
   // k = 1..30: the length's low `shift` bits are the remainder, the rest the quotient. Every other

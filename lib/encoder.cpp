@@ -219,6 +219,20 @@ EncodeLoop ChooseEncodeLoop(const rlegolomb_encoder* e) {
   return quotient ? EncodeLoop::kPlainQuotient : EncodeLoop::kPlain;
 }
 
+}  // namespace
+
+void BeginStream(rlegolomb_encoder* e, unsigned firstBit) {
+  EncoderStream* const s = &e->stream;
+  s->tailField = static_cast<std::uint64_t>(e->k) << 1 | firstBit;
+  s->tailWidth = kHeaderBits + 1;
+  s->headerWritten = true;
+  s->loop = ChooseEncodeLoop(e);
+}
+
+bool DrainCodes(rlegolomb_encoder* e, EncodeWindow* w) {
+  return DrainStepwise(e, w);
+}
+
 rlegolomb_status Encode(rlegolomb_encoder* e, EncodeWindow* w, bool final) {
   EncoderStream* const s = &e->stream;
   if (s->phase == EncoderPhase::kDone) {
@@ -233,11 +247,7 @@ rlegolomb_status Encode(rlegolomb_encoder* e, EncodeWindow* w, bool final) {
       if (!s->scan.started && w->next == w->size && !final) {
         return RLEGOLOMB_MORE;
       }
-      const std::uint64_t first = w->next < w->size ? w->in[w->next] >> 7 : 0;
-      s->tailField = static_cast<std::uint64_t>(e->k) << 1 | first;
-      s->tailWidth = kHeaderBits + 1;
-      s->headerWritten = true;
-      s->loop = ChooseEncodeLoop(e);
+      BeginStream(e, w->next < w->size ? w->in[w->next] >> 7 : 0);
       if (!DrainStepwise(e, w)) {
         return RLEGOLOMB_MORE;
       }
@@ -289,7 +299,21 @@ rlegolomb_status Encode(rlegolomb_encoder* e, EncodeWindow* w, bool final) {
   return RLEGOLOMB_DONE;
 }
 
-}  // namespace
+void StartSegmentEncoder(rlegolomb_encoder* se, const rlegolomb_encoder& e, const RunScan& scan) {
+  se->k = e.k;
+  se->shape = e.shape;
+  se->bitManipulation = e.bitManipulation;
+  se->bitDeposit = e.bitDeposit;
+  se->stream = {};
+  se->stream.headerWritten = true;
+  se->stream.loop = ChooseEncodeLoop(se);
+  se->stream.scan = scan;
+}
+
+bool EncoderAtStart(const rlegolomb_encoder* e) {
+  return e->stream.phase == EncoderPhase::kRuns && !e->stream.headerWritten &&
+         e->stream.bytesOut == 0 && !ParallelEncodingHoldsInput(e->parallel);
+}
 
 void StartEncoder(rlegolomb_encoder* e, int k) {
   e->k = k;
@@ -335,6 +359,7 @@ void rlegolomb_encoder_reset(rlegolomb_encoder* e) {
     rlegolomb::FreeEncoderIndex(e->index);
     e->index = nullptr;
     e->stream = {};
+    rlegolomb::ResetParallelEncoding(e->parallel);
   }
 }
 
@@ -352,7 +377,11 @@ rlegolomb_status rlegolomb_encode(rlegolomb_encoder* e, rlegolomb_out* out, rleg
                             out->pos,
                             out->pos,
                             out->size};
-  rlegolomb_status status = rlegolomb::Encode(e, &w, final != 0);
+  // With threads the input goes through segments encoded at once; while an index is being built,
+  // on the calling thread alone (the index decodes the stream as it comes out, in order).
+  rlegolomb_status status = e->threads > 1 && e->index == nullptr
+                                ? rlegolomb::EncodeWithThreads(e, &w, final != 0)
+                                : rlegolomb::Encode(e, &w, final != 0);
   e->stream.bytesOut += w.pos - w.start;
   in->pos = w.next;
   out->pos = w.pos;

@@ -6,6 +6,7 @@
 
 #include "code_rules.h"
 #include "cpu.h"
+#include "rlegolomb.h"
 #include "run_scan.h"
 
 namespace rlegolomb {
@@ -44,6 +45,9 @@ struct EncoderStream {
   // zero fill.
   std::uint64_t bytesOut = 0;
   std::uint64_t doneBits = 0;
+  // An encoder with threads that could not have its buffers: this stream goes on the calling
+  // thread alone.
+  bool alone = false;
 };
 
 // Where one encoder call stands in its two buffers.
@@ -75,6 +79,9 @@ struct rlegolomb_encoder {
   // (null until a call first uses them; parallel_encode.cpp owns them).
   int threads = 1;
   rlegolomb::ParallelEncoding* parallel = nullptr;
+  // The input bytes of a segment (0: as many as the memory per thread allows); tests set it small
+  // so that runs cross segment edges often.
+  std::size_t segmentBytes = 0;
 };
 
 // An encoder is small enough for the stack of a one-shot call.
@@ -84,5 +91,22 @@ namespace rlegolomb {
 
 // Makes `e` an encoder of streams with header value k (0..255) at the start of a stream.
 void StartEncoder(rlegolomb_encoder* e, int k);
+
+// True at the start of a stream: nothing written and no input taken (held by the threads' buffers
+// included), where the stream's settings may still change.
+bool EncoderAtStart(const rlegolomb_encoder* e);
+
+// The encoder's steps, for the threaded encoder (parallel_encode.cpp), which runs them on parts
+// of one stream.
+// One call's work on the stream: the runs of w's input, the end of the stream when final.
+rlegolomb_status Encode(rlegolomb_encoder* e, EncodeWindow* w, bool final);
+// Puts the header, with the stream's first bit, in line to be written; chooses the run loop.
+void BeginStream(rlegolomb_encoder* e, unsigned firstBit);
+// Writes what is pending of the code being written (a run left in stream.runLeft included), as
+// far as the room allows; true once nothing is pending.
+bool DrainCodes(rlegolomb_encoder* e, EncodeWindow* w);
+// Makes `se` an encoder of e's codes in the middle of a stream, its header written, whose scan
+// goes on from `scan`: Encode with final = 0 then codes the runs that end in its input.
+void StartSegmentEncoder(rlegolomb_encoder* se, const rlegolomb_encoder& e, const RunScan& scan);
 
 }  // namespace rlegolomb

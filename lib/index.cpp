@@ -640,8 +640,7 @@ rlegolomb_status rlegolomb_decoder_build_index(rlegolomb_decoder* d, uint64_t sp
 }
 
 rlegolomb_status rlegolomb_encoder_build_index(rlegolomb_encoder* e, uint64_t spacing) {
-  if (e == nullptr || e->stream.phase != EncoderPhase::kRuns || e->stream.headerWritten ||
-      e->stream.bytesOut != 0) {
+  if (e == nullptr || !EncoderAtStart(e)) {
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
   FreeEncoderIndex(e->index);

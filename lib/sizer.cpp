@@ -162,6 +162,58 @@ using SmallTally = RunTally<256, 1>;
 
 }  // namespace
 
+void TallyRunsFrom(SizerTally* tally, const std::uint8_t* in, std::size_t size,
+                   std::uint64_t from) {
+  RunScan* const scan = &tally->scan;
+  std::size_t next = static_cast<std::size_t>(from >> 3);
+  const auto skip = static_cast<int>(from & 7);
+  *scan = RunScan{};
+  scan->started = true;
+  scan->value = (in[next] >> (7 - skip)) & 1u;
+  scan->firstValue = static_cast<int>(scan->value);
+  const bool bmi = HasBitManipulation();
+  if (skip != 0) {
+    // The rest of the byte's word first, so that the rest of the input starts at a whole byte
+    // (the tally's word loop takes whole words).
+    LoadWord(scan, in, &next, size);
+    scan->word <<= skip;
+    scan->wordBits -= skip;
+    if (bmi) {
+      CountRunsBmi(tally, in + next, 0);
+    } else {
+      CountRunsBaseline(tally, in + next, 0);
+    }
+  }
+  if (bmi) {
+    CountRunsBmi(tally, in + next, size - next);
+  } else {
+    CountRunsBaseline(tally, in + next, size - next);
+  }
+}
+
+void TallyRun(SizerTally* tally, std::uint64_t length) {
+  if (length < tally->shortRuns[0].size()) {
+    ++tally->shortRuns[0][length];
+  } else {
+    AddRunBits(&tally->longBits, length, 1);
+  }
+}
+
+void AddTally(SizerTally* into, const SizerTally& from) {
+  for (std::size_t c = 0; c < into->longBits.size(); ++c) {
+    into->longBits[c] += from.longBits[c];
+  }
+  for (std::size_t lane = 0; lane < into->shortRuns.size(); ++lane) {
+    for (std::size_t l = 0; l < into->shortRuns[lane].size(); ++l) {
+      into->shortRuns[lane][l] += from.shortRuns[lane][l];
+    }
+  }
+}
+
+int ChooseKOfTally(const SizerTally& tally) {
+  return SmallestClass(CountStreamBits(tally));
+}
+
 int ChooseKOfSmall(const std::uint8_t* in, std::size_t size) {
   SmallTally tally;
   if (HasBitManipulation()) {

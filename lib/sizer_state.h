@@ -33,6 +33,19 @@ using SizerTally = RunTally<4096, 4>;
 inline constexpr std::size_t kSmallInputBytes = 4096;
 int ChooseKOfSmall(const std::uint8_t* in, std::size_t size);
 
+// Tallies of parts of one input, added up, for choosing k on several threads.
+// Tallies the runs of in[0, size) from bit `from` on (where a run starts; from < 8 * size) that end
+// inside it; the run that reaches the end is left in tally->scan (its value and length). The
+// tables add to what they hold.
+void TallyRunsFrom(SizerTally* tally, const std::uint8_t* in, std::size_t size, std::uint64_t from);
+// Tallies one run of `length` bits.
+void TallyRun(SizerTally* tally, std::uint64_t length);
+// Adds the runs `from` has tallied to `into` (its scan is left out).
+void AddTally(SizerTally* into, const SizerTally& from);
+// The k of the smallest stream of the runs tallied, tally.scan's run (when started) the last one,
+// as rlegolomb_sizer_choose_k gives it.
+int ChooseKOfTally(const SizerTally& tally);
+
 }  // namespace rlegolomb
 
 struct rlegolomb_sizer {
