@@ -26,9 +26,9 @@ std::vector<std::uint8_t> ReadFile(const char* path) {
 
 void Report(const char* name, const char* how, const rlegolomb_decoder* d) {
   const rlegolomb::ParallelDecodeStats s = rlegolomb::GetParallelDecodeStats(d);
-  const double copied =
-      s.outputBits != 0 ? 100.0 * static_cast<double>(s.copiedBits) / static_cast<double>(s.outputBits)
-                        : 0.0;
+  const double copied = s.outputBits != 0 ? 100.0 * static_cast<double>(s.copiedBits) /
+                                                static_cast<double>(s.outputBits)
+                                          : 0.0;
   std::printf("| %s | %s | %llu | %llu | %.0f%% | %llu | %llu | %llu |\n", name, how,
               static_cast<unsigned long long>(s.segments),
               static_cast<unsigned long long>(s.directSegments), copied,
@@ -45,8 +45,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int threads = std::atoi(argv[1]);
-  std::printf("| set | fed | segments | straight into place | output copied | ends without a code "
-              "start | calls left to one thread | segments dropped |\n|---|---|---|---|---|---|---|---|\n");
+  std::printf(
+      "| set | fed | segments | straight into place | output copied | ends without a code "
+      "start | calls left to one thread | segments dropped |\n|---|---|---|---|---|---|---|---|\n");
   for (int a = 2; a < argc; ++a) {
     const std::vector<std::uint8_t> stream = ReadFile(argv[a]);
     const std::uint64_t bits = rlegolomb_expanded_bits(stream.data(), stream.size());

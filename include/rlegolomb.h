@@ -245,9 +245,12 @@ RLEGOLOMB_API uint64_t rlegolomb_sizer_input_bytes(const rlegolomb_sizer* s);
  * per processor available to the process; n > 1 at most n. Returns the count it will use (>= 1), or
  * RLEGOLOMB_ERROR_ARGUMENT for a null object or a negative count. Kept across reset; may be called
  * only at the start of a stream (else ERROR_ARGUMENT). The threads start at the first call that
- * uses them and end with the object (or the next set_threads); each takes up to
- * RLEGOLOMB_THREAD_MEMORY bytes of buffers while a call runs, freed when it returns. If the system
- * refuses a thread, the object works with those it has.
+ * uses them and end with the object (or the next set_threads). If the system refuses a thread (or
+ * memory for its buffers), the object works with those it has, down to the calling thread alone.
+ * A decoder's threads work on each call's input and room alone and hold nothing of the stream
+ * between calls; it keeps 2 MiB of output buffers per thread (four of 512 KiB) from its first
+ * parallel call until it is freed or given another count. While it builds an index, or drops the
+ * output before a seek's offset, it decodes on the calling thread.
  * An encoder with threads takes its input a round at a time: eight segments per thread, each of a
  * size for which the segment and its codes at their worst fit an eighth of RLEGOLOMB_THREAD_MEMORY
  * (340 KiB at k = 1, 144 KiB at k = 5, 28 KiB at the widest codes). It holds the input of a
