@@ -83,6 +83,7 @@ constexpr unsigned kBuffersPerWorker = 4;
 // later ones, which aim at kSegmentOutputBytes of output each.
 constexpr std::size_t kFirstSegmentBytes = std::size_t{32} << 10;
 constexpr std::size_t kLeastSegmentBytes = std::size_t{8} << 10;
+constexpr std::size_t kLastSegmentBytes = std::size_t{2} << 10;  // near the room's end
 constexpr std::size_t kMostSegmentBytes = std::size_t{1} << 20;
 constexpr std::uint64_t kSegmentOutputBytes = std::uint64_t{256} << 10;
 
@@ -278,32 +279,9 @@ struct Engine {
   std::uint64_t seenOutputBits = 0;
 };
 
-// The input bytes of the next segment.
-std::size_t SegmentBytes(const Engine& e) {
-  const ParallelSettings& s = e.settings;
-  if (s.segmentBytes != 0) {
-    return s.segmentBytes;
-  }
-  // Enough segments for every thread to have several, as large as gives about
-  // kSegmentOutputBytes of output at the expansion seen so far.
-  const std::size_t share =
-      std::max(kLeastSegmentBytes, (e.size - e.inFrom) / (4 * std::size_t{e.workers}));
-  std::size_t bytes = kFirstSegmentBytes;
-  if (e.seenInputBits != 0 && e.seenOutputBits != 0) {
-    const double perInputByte =
-        static_cast<double>(e.seenOutputBits) / static_cast<double>(e.seenInputBits);
-    bytes = static_cast<std::size_t>(std::clamp(
-        static_cast<double>(kSegmentOutputBytes) / perInputByte,
-        static_cast<double>(kLeastSegmentBytes), static_cast<double>(kMostSegmentBytes)));
-  }
-  return std::min(bytes, share);
-}
-
-// Whether the segments taken and not yet placed are likely to fill what is left of the room.
-bool RoomLikelyFull(const Engine& e) {
-  if (e.seenInputBits == 0) {
-    return false;
-  }
+// The output room in bits that the segments taken and not yet placed are likely to leave, at the
+// expansion seen so far (below 0: likely too little for them).
+double RoomLeftBits(const Engine& e) {
   std::uint64_t pendingInput = 0;
   for (std::size_t i = e.placed; i < e.taken; ++i) {
     const Segment& g = e.ring[i % e.ring.size()];
@@ -312,7 +290,35 @@ bool RoomLikelyFull(const Engine& e) {
   const double expected = static_cast<double>(pendingInput) *
                           static_cast<double>(e.seenOutputBits) /
                           static_cast<double>(e.seenInputBits);
-  return static_cast<double>(e.placedBit) + expected > 8.0 * static_cast<double>(e.roomEnd);
+  return 8.0 * static_cast<double>(e.roomEnd) - static_cast<double>(e.placedBit) - expected;
+}
+
+// The input bytes of the next segment.
+std::size_t SegmentBytes(const Engine& e) {
+  const ParallelSettings& s = e.settings;
+  if (s.segmentBytes != 0) {
+    return s.segmentBytes;
+  }
+  // Enough segments for every thread to have several, as large as gives about
+  // kSegmentOutputBytes of output at the expansion seen so far; smaller as the room fills, so
+  // that the threads' segments end close to its end (what they leave of it, one thread fills).
+  const std::size_t share =
+      std::max(kLeastSegmentBytes, (e.size - e.inFrom) / (4 * std::size_t{e.workers}));
+  if (e.seenInputBits == 0 || e.seenOutputBits == 0) {
+    return std::min(kFirstSegmentBytes, share);
+  }
+  const double perInputByte =
+      static_cast<double>(e.seenOutputBits) / static_cast<double>(e.seenInputBits);
+  const double output = std::min(static_cast<double>(kSegmentOutputBytes),
+                                 RoomLeftBits(e) / 8.0 / (2.0 * static_cast<double>(e.workers)));
+  const double bytes = std::clamp(output / perInputByte, static_cast<double>(kLastSegmentBytes),
+                                  static_cast<double>(kMostSegmentBytes));
+  return std::min(static_cast<std::size_t>(bytes), share);
+}
+
+// Whether the segments taken and not yet placed are likely to fill what is left of the room.
+bool RoomLikelyFull(const Engine& e) {
+  return e.seenInputBits != 0 && RoomLeftBits(e) < 0.0;
 }
 
 // Takes the next segment for a thread: its number, or SIZE_MAX when there is none to take.
