@@ -25,8 +25,8 @@ bool SetParallelDecodeSizes(rlegolomb_decoder* d, std::size_t segmentBytes, std:
 // What a decoder's threads did over its calls, for the benchmarks: segments decoded, and of them
 // those written straight into the room; output bits copied into place from buffers; planned
 // segment ends where no code start was found (each costs up to a thousand codes per parse), and
-// calls whose last stretch of input was left to one thread for want of one; segments decoded
-// and then dropped because the room (or limit) ended before them.
+// calls whose last stretch of input was left to one thread for want of one; segments planned (or
+// decoded) and then dropped because the room (or limit) ended before them.
 struct ParallelDecodeStats {
   std::uint64_t segments = 0;
   std::uint64_t directSegments = 0;

@@ -10,11 +10,12 @@
 // the data); where they do not meet within kSyncCodes codes, the boundary is moved on, and where
 // no boundary is found the one-thread loop decodes that stretch after the one before it.
 //
-// A call's input is cut at such code starts into segments, taken by the threads in order. What a
-// segment writes depends on the codes before it only through where its output starts (a bit of
-// the room) and the value of its first run: a thread that takes a segment whose predecessors are
-// all placed in the room knows both and decodes straight into the room; the others decode into a
-// buffer of their own with the first run taken as zeros, and the segment is then copied into the
+// A call's input is cut at such code starts into segments. What a segment writes depends on the
+// codes before it only through where its output starts (a bit of the room) and the value of its
+// first run: a thread that takes a segment whose predecessors are all placed in the room knows
+// both and decodes straight into the room (one thread goes on so from segment to segment); the
+// others decode segments a few places ahead into buffers of their own, the first run taken as
+// zeros, and the segment is then copied into the
 // room at its bit, inverted when its first run turned out to be ones. Segments are placed in
 // order; a segment whose output passes the room ends the parallel part, and the record is set
 // where the last placed segment ends, for the one-thread loop to go on from there.
@@ -216,7 +217,7 @@ void PutBits(std::uint8_t* room, std::uint64_t at, const std::uint8_t* src, std:
   }
 }
 
-enum class SegmentState : std::uint8_t { kDecoding, kDone, kFailed };
+enum class SegmentState : std::uint8_t { kPlanned, kDecoding, kDone, kFailed };
 
 struct Segment {
   // The input bits [start, end) of the call's window: whole codes (segment 0 starts where the
@@ -321,58 +322,103 @@ bool RoomLikelyFull(const Engine& e) {
   return e.seenInputBits != 0 && RoomLeftBits(e) < 0.0;
 }
 
-// Takes the next segment for a thread: its number, or SIZE_MAX when there is none to take.
+// Plans the segment after the last one planned: where it ends, the first code start found at or
+// after a planned byte, the planned byte moved on past stretches where none is found; the last
+// segment ends near the call's end, its last tail bytes left to the one-thread loop. False when
+// there is no further segment (or its ring place is not free).
+bool PlanSegment(Engine& e) {
+  if (e.noMoreStarts || e.taken - e.placed >= e.ring.size()) {
+    return false;
+  }
+  const std::size_t bytes = std::max<std::size_t>(1, SegmentBytes(e));
+  const std::size_t lastByte = e.size - std::min(e.size, e.settings.tailBytes);
+  std::uint64_t end = kNoBit;
+  std::size_t at = e.nextByte + bytes;
+  if (lastByte - std::min(lastByte, at) < bytes / 2) {
+    at = lastByte;  // too little would be left after it: it takes the rest
+  }
+  for (unsigned tries = 0; at > e.nextByte && at <= lastByte && tries < kSyncTries; ++tries) {
+    end = FindCodeStart(e.in, e.size, 8 * std::uint64_t{at}, e.width);
+    if (end != kNoBit) {
+      break;
+    }
+    ++e.missedStarts;
+    if (at == lastByte) {
+      break;
+    }
+    at = std::min(at + bytes, lastByte);
+  }
+  if (end == kNoBit || end >= 8 * std::uint64_t{e.size}) {
+    // Short of the call's end for want of a code start: the rest goes to one thread.
+    e.gaveUp = e.size - e.nextByte > e.settings.tailBytes + 2 * bytes;
+    e.noMoreStarts = true;
+    return false;
+  }
+  e.ring[e.taken % e.ring.size()] =
+      Segment{e.nextStart, end, false, 0, nullptr, SegmentState::kPlanned};
+  ++e.taken;
+  e.nextStart = end;
+  e.nextByte = static_cast<std::size_t>(end / 8);
+  return true;
+}
+
+// Takes a segment for a thread: its number, or SIZE_MAX when there is none to take. The segment
+// right after the placed ones is written straight into the room: the thread that placed the one
+// before it goes on with it, and so on, while the other threads decode into buffers a few
+// segments ahead (kBuffersPerWorker), out of its way. Taken in order instead, every thread's next
+// segment would follow one still being decoded, and nearly all output would be copied.
 std::size_t TakeSegment(Engine& e, std::unique_lock<std::mutex>& lock) {
   for (;;) {
-    if (e.stopped || e.noMoreStarts) {
+    if (e.stopped) {
       return SIZE_MAX;
     }
-    const std::size_t i = e.taken;
-    const bool direct = i == e.placed;
-    if (!direct && (e.freeBuffers.empty() || i - e.placed >= e.ring.size())) {
+    std::size_t low = e.placed;
+    while (low < e.taken && e.ring[low % e.ring.size()].state != SegmentState::kPlanned) {
+      ++low;
+    }
+    if (low == e.placed) {
+      if (low == e.taken && !PlanSegment(e)) {
+        return SIZE_MAX;
+      }
+      Segment& g = e.ring[low % e.ring.size()];
+      g.direct = true;
+      g.runBit = e.placedRun;
+      g.state = SegmentState::kDecoding;
+      return low;
+    }
+    if (e.freeBuffers.empty()) {
       e.changed.wait(lock);
       continue;
     }
-    if (!direct && RoomLikelyFull(e)) {
-      return SIZE_MAX;
-    }
-    // Where it ends: the first code start found at or after a planned byte, the planned byte
-    // moved on past stretches where none is found; the last segment ends near the call's end,
-    // its last tail bytes left to the one-thread loop.
-    const std::size_t bytes = std::max<std::size_t>(1, SegmentBytes(e));
-    const std::size_t lastByte = e.size - std::min(e.size, e.settings.tailBytes);
-    std::uint64_t end = kNoBit;
-    std::size_t at = e.nextByte + bytes;
-    if (lastByte - std::min(lastByte, at) < bytes / 2) {
-      at = lastByte;  // too little would be left after it: it takes the rest
-    }
-    for (unsigned tries = 0; at > e.nextByte && at <= lastByte && tries < kSyncTries; ++tries) {
-      end = FindCodeStart(e.in, e.size, 8 * std::uint64_t{at}, e.width);
-      if (end != kNoBit) {
+    // The first segment not taken from a few places after the placed ones on, planned now if
+    // need be; else the first one not taken at all.
+    std::size_t pick = SIZE_MAX;
+    for (std::size_t j = std::max(low, e.placed + kBuffersPerWorker);; ++j) {
+      while (j >= e.taken && !RoomLikelyFull(e) && PlanSegment(e)) {
+      }
+      if (j >= e.taken) {
         break;
       }
-      ++e.missedStarts;
-      if (at == lastByte) {
+      if (e.ring[j % e.ring.size()].state == SegmentState::kPlanned) {
+        pick = j;
         break;
       }
-      at = std::min(at + bytes, lastByte);
     }
-    if (end == kNoBit || end >= 8 * std::uint64_t{e.size}) {
-      // Short of the call's end for want of a code start: the rest goes to one thread.
-      e.gaveUp = e.size - e.nextByte > e.settings.tailBytes + 2 * bytes;
-      e.noMoreStarts = true;
-      return SIZE_MAX;
+    if (pick == SIZE_MAX && low < e.taken) {
+      pick = low;
     }
-    Segment g{e.nextStart, end, direct, direct ? e.placedRun : 0, nullptr};
-    if (!direct) {
-      g.buffer = e.freeBuffers.back();
-      e.freeBuffers.pop_back();
+    if (pick == SIZE_MAX) {
+      if (e.noMoreStarts || RoomLikelyFull(e)) {
+        return SIZE_MAX;  // no more to plan: the threads that hold segments finish them
+      }
+      e.changed.wait(lock);  // the ring is full: wait for a segment to be placed
+      continue;
     }
-    e.ring[i % e.ring.size()] = g;
-    ++e.taken;
-    e.nextStart = end;
-    e.nextByte = static_cast<std::size_t>(end / 8);
-    return i;
+    Segment& g = e.ring[pick % e.ring.size()];
+    g.buffer = e.freeBuffers.back();
+    e.freeBuffers.pop_back();
+    g.state = SegmentState::kDecoding;
+    return pick;
   }
 }
 
@@ -384,7 +430,7 @@ void PlaceSegments(Engine& e, std::unique_lock<std::mutex>& lock) {
   e.placing = true;
   while (!e.stopped && e.placed < e.taken) {
     Segment& g = e.ring[e.placed % e.ring.size()];
-    if (g.state == SegmentState::kDecoding) {
+    if (g.state == SegmentState::kPlanned || g.state == SegmentState::kDecoding) {
       break;
     }
     if (g.state == SegmentState::kFailed) {
@@ -623,8 +669,9 @@ bool DecodeInParallel(rlegolomb_decoder* d, DecodeWindow* w) {
   e.workers = p->workers->count();
   e.outFrom = w->pos;
   try {
-    // Room for every buffer's segment and one decoded straight into the room per thread.
-    e.ring.resize(p->buffers.size() + e.workers);
+    // Room for every buffer's segment, one decoded straight into the room per thread, and those
+    // planned between the placed ones and the segments taken ahead of them.
+    e.ring.resize(p->buffers.size() + e.workers + kBuffersPerWorker);
     for (const auto& buffer : p->buffers) {
       e.freeBuffers.push_back(buffer.get());
     }
