@@ -7,18 +7,18 @@
 // (b inside its remainder). Of the parses started at b, b + 1, ..., b + width one thus runs through
 // the true code starts, and a bit where all of them meet is a true code start. Parses started at
 // wrong bits meet the true one within a few codes on real data (more with a k far too large for
-// the data); where they do not meet within kSyncCodes codes, the boundary is moved on, and where
-// no boundary is found the one-thread loop decodes that stretch after the one before it.
+// the data); where they do not meet within kSyncCodesPerParse codes, the boundary is moved on, and
+// where no boundary is found the one-thread loop decodes that stretch after the one before it.
 //
 // A call's input is cut at such code starts into segments. What a segment writes depends on the
 // codes before it only through where its output starts (a bit of the room) and the value of its
 // first run: a thread that takes a segment whose predecessors are all placed in the room knows
 // both and decodes straight into the room (one thread goes on so from segment to segment); the
 // others decode segments a few places ahead into buffers of their own, the first run taken as
-// zeros, and the segment is then copied into the
-// room at its bit, inverted when its first run turned out to be ones. Segments are placed in
-// order; a segment whose output passes the room ends the parallel part, and the record is set
-// where the last placed segment ends, for the one-thread loop to go on from there.
+// zeros, and the segment is then copied into the room at its bit, inverted when its first run
+// turned out to be ones. Segments are placed in order; a segment whose output passes the room ends
+// the parallel part, and the record is set where the last placed segment ends, for the one-thread
+// loop to go on from there.
 //
 // Every segment is decoded by the decoder's own loops on a record of its own: one that runs from
 // its code start and stops exactly at the next segment's, as a stream whose bits end there would
