@@ -248,7 +248,7 @@ RLEGOLOMB_API uint64_t rlegolomb_sizer_input_bytes(const rlegolomb_sizer* s);
  * uses them and end with the object (or the next set_threads). If the system refuses a thread (or
  * memory for its buffers), the object works with those it has, down to the calling thread alone.
  * A decoder's threads work on each call's input and room alone and hold nothing of the stream
- * between calls; it keeps 2 MiB of output buffers per thread (four of 512 KiB) from its first
+ * between calls; it keeps 1.5 MiB of output buffers per thread (four of 384 KiB) from its first
  * parallel call until it is freed or given another count. While it builds an index, or drops the
  * output before a seek's offset, it decodes on the calling thread.
  * An encoder with threads takes its input a round at a time: eight segments per thread, each of a

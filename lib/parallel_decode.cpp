@@ -53,7 +53,7 @@ namespace rlegolomb {
 struct ParallelSettings {
   std::size_t minInputBytes = RLEGOLOMB_THREAD_MIN_INPUT;  // and as much room
   std::size_t segmentBytes = 0;                            // 0: chosen from the data
-  std::size_t bufferBytes = std::size_t{512} << 10;        // a segment's own output buffer
+  std::size_t bufferBytes = std::size_t{384} << 10;        // a segment's own output buffer
   std::size_t tailBytes = 256;  // the end of a call's input, left to the one-thread loop
 };
 
