@@ -5,6 +5,7 @@
 #include "code_rules.h"
 #include "decoder_state.h"
 #include "encoder_state.h"
+#include "parallel.h"
 #include "rlegolomb.h"
 #include "sizer_state.h"
 
@@ -18,6 +19,32 @@ constexpr const char kVersion[] =
         RLEGOLOMB_VERSION_MINOR) "." RLEGOLOMB_STRINGIFY(RLEGOLOMB_VERSION_PATCH);
 
 }  // namespace
+
+namespace rlegolomb {
+
+rlegolomb_status ExpandOneShot(const void* src, std::size_t srcSize, void* dst,
+                               std::size_t dstCapacity, std::size_t* dstSize, int threads) {
+  if (dstSize == nullptr || (src == nullptr && srcSize != 0) ||
+      (dst == nullptr && dstCapacity != 0)) {
+    return RLEGOLOMB_ERROR_ARGUMENT;
+  }
+  *dstSize = 0;
+  // A decoder on the stack: it is small (the group tables are shared), and a call on a small
+  // stream would otherwise spend more on the allocation than on the decoding.
+  rlegolomb_decoder d;
+  d.threads = threads;
+  // The room's size is the limit, so that an expansion that needs more is an error, not a call
+  // that waits for room.
+  SetLimitBytes(&d, dstCapacity);
+  rlegolomb_in in{src, srcSize, 0};
+  rlegolomb_out out{dst, dstCapacity, 0};
+  const rlegolomb_status status = rlegolomb_decode(&d, &out, &in, 1);
+  *dstSize = out.pos;
+  FreeParallelDecoding(d.parallel);  // the threads of a call with more than one
+  return status;
+}
+
+}  // namespace rlegolomb
 
 extern "C" {
 
@@ -45,22 +72,7 @@ const char* rlegolomb_status_text(rlegolomb_status status) {
 
 rlegolomb_status rlegolomb_expand(const void* src, size_t src_size, void* dst, size_t dst_capacity,
                                   size_t* dst_size) {
-  if (dst_size == nullptr || (src == nullptr && src_size != 0) ||
-      (dst == nullptr && dst_capacity != 0)) {
-    return RLEGOLOMB_ERROR_ARGUMENT;
-  }
-  *dst_size = 0;
-  // A decoder on the stack: it is small (the group tables are shared), and a call on a small
-  // stream would otherwise spend more on the allocation than on the decoding.
-  rlegolomb_decoder d;
-  // The room's size is the limit, so that an expansion that needs more is an error, not a call
-  // that waits for room.
-  rlegolomb::SetLimitBytes(&d, dst_capacity);
-  rlegolomb_in in{src, src_size, 0};
-  rlegolomb_out out{dst, dst_capacity, 0};
-  const rlegolomb_status status = rlegolomb_decode(&d, &out, &in, 1);
-  *dst_size = out.pos;
-  return status;
+  return rlegolomb::ExpandOneShot(src, src_size, dst, dst_capacity, dst_size, 1);
 }
 
 int rlegolomb_choose_k(const void* src, size_t src_size) {

@@ -11,6 +11,11 @@ namespace rlegolomb {
 struct ParallelDecoding;
 struct ParallelEncoding;
 
+// rlegolomb_expand on `threads` (>= 1) threads: its checks, a decoder on the stack limited to the
+// room, one final call.
+rlegolomb_status ExpandOneShot(const void* src, std::size_t srcSize, void* dst,
+                               std::size_t dstCapacity, std::size_t* dstSize, int threads);
+
 // Releases a decoder's (an encoder's) threads and buffers; null is a no-op.
 void FreeParallelDecoding(ParallelDecoding* p);
 void FreeParallelEncoding(ParallelEncoding* p);

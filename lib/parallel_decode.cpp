@@ -593,15 +593,20 @@ void RunWorker(void* context, unsigned /*worker*/) {
   }
 }
 
-// The decoder's threads and buffers, made on first use; null when they cannot be had.
-ParallelDecoding* Prepared(rlegolomb_decoder* d) {
+// The decoder's record of its threads, made on first use; null when memory runs out.
+ParallelDecoding* ParallelOf(rlegolomb_decoder* d) {
   if (d->parallel == nullptr) {
     d->parallel = new (std::nothrow) ParallelDecoding;
-    if (d->parallel == nullptr) {
-      return nullptr;
-    }
   }
-  ParallelDecoding* const p = d->parallel;
+  return d->parallel;
+}
+
+// The decoder's threads and buffers, made on first use; null when they cannot be had.
+ParallelDecoding* Prepared(rlegolomb_decoder* d) {
+  ParallelDecoding* const p = ParallelOf(d);
+  if (p == nullptr) {
+    return nullptr;
+  }
   if (p->workers == nullptr) {
     p->workers = Workers::Start(static_cast<unsigned>(d->threads));
     if (p->workers == nullptr) {
@@ -627,15 +632,12 @@ ParallelDecoding* Prepared(rlegolomb_decoder* d) {
 
 bool SetParallelDecodeSizes(rlegolomb_decoder* d, std::size_t segmentBytes, std::size_t bufferBytes,
                             std::size_t minInputBytes, std::size_t tailBytes) {
-  if (d->parallel == nullptr) {
-    d->parallel = new (std::nothrow) ParallelDecoding;
-    if (d->parallel == nullptr) {
-      return false;
-    }
+  ParallelDecoding* const p = ParallelOf(d);
+  if (p == nullptr) {
+    return false;
   }
-  d->parallel->buffers.clear();  // made again at the new size
-  d->parallel->settings = {minInputBytes, segmentBytes, std::max<std::size_t>(1, bufferBytes),
-                           tailBytes};
+  p->buffers.clear();  // made again at the new size
+  p->settings = {minInputBytes, segmentBytes, std::max<std::size_t>(1, bufferBytes), tailBytes};
   return true;
 }
 
@@ -737,23 +739,11 @@ int rlegolomb_decoder_set_threads(rlegolomb_decoder* d, int threads) {
 
 rlegolomb_status rlegolomb_expand_mt(const void* src, size_t src_size, void* dst,
                                      size_t dst_capacity, size_t* dst_size, int threads) {
-  if (threads < 0) {
+  const int count = rlegolomb::ThreadsToUse(threads);
+  if (count < 0) {
     return RLEGOLOMB_ERROR_ARGUMENT;
   }
-  if (dst_size == nullptr || (src == nullptr && src_size != 0) ||
-      (dst == nullptr && dst_capacity != 0)) {
-    return RLEGOLOMB_ERROR_ARGUMENT;
-  }
-  *dst_size = 0;
-  rlegolomb_decoder d;
-  d.threads = rlegolomb::ThreadsToUse(threads);
-  rlegolomb::SetLimitBytes(&d, dst_capacity);
-  rlegolomb_in in{src, src_size, 0};
-  rlegolomb_out out{dst, dst_capacity, 0};
-  const rlegolomb_status status = rlegolomb_decode(&d, &out, &in, 1);
-  *dst_size = out.pos;
-  rlegolomb::FreeParallelDecoding(d.parallel);
-  return status;
+  return rlegolomb::ExpandOneShot(src, src_size, dst, dst_capacity, dst_size, count);
 }
 
 }  // extern "C"

@@ -141,20 +141,7 @@ void ReportOptionError(char* argv[], int option, int optionStart) {
 // A thread count: one or more decimal digits, nothing else, up to 1000000 (the library uses at
 // most a few hundred). -1 for anything else.
 int ParseThreads(const char* text) {
-  if (*text == '\0') {
-    return -1;
-  }
-  int value = 0;
-  for (const char* c = text; *c != '\0'; ++c) {
-    if (*c < '0' || *c > '9') {
-      return -1;
-    }
-    value = value * 10 + (*c - '0');
-    if (value > 1000000) {
-      return -1;
-    }
-  }
-  return value;
+  return ParseDecimalUpTo(text, 1000000);
 }
 
 }  // namespace
